@@ -1,0 +1,10 @@
+#include "main/process.h"
+
+namespace kavo {
+
+ProcessState& Process() {
+    static ProcessState state;
+    return state;
+}
+
+}  // namespace kavo

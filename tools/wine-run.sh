@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Runs a Windows program under Wine in the project's private prefix (KAVO_WINEPREFIX),
+# creating the prefix on first use. Exit code: the program's.
+#   wine-run.sh --setup          only make sure the prefix exists
+#   wine-run.sh PROGRAM [ARG...]
+set -euo pipefail
+prefix=${KAVO_WINEPREFIX:?KAVO_WINEPREFIX must name the prefix folder}
+export WINEPREFIX="$prefix" WINEDEBUG=-all WINEARCH=win32 WINEDLLOVERRIDES="mscoree,mshtml="
+mkdir -p "$(dirname "$prefix")"
+(
+    flock 9
+    if [ ! -f "$prefix/system.reg" ]; then
+        wineboot -i >/dev/null 2>&1 || true
+        wineserver -w || true
+    fi
+) 9>"$prefix.lock"
+if [ "${1:-}" = "--setup" ]; then
+    [ -f "$prefix/system.reg" ]
+    exit $?
+fi
+exec wine "$@"
