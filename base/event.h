@@ -8,7 +8,7 @@
 namespace kavo {
 
 class ManualResetEvent {
-public:
+  public:
     void Set() {
         std::lock_guard<std::mutex> lock(mutex_);
         set_ = true;
@@ -28,7 +28,7 @@ public:
         return cv_.wait_for(lock, timeout, [this] { return set_; });
     }
 
-private:
+  private:
     std::mutex mutex_;
     std::condition_variable cv_;
     bool set_ = false;

@@ -23,13 +23,20 @@ struct FormatArg {
 std::u16string FormatArgs(std::u16string_view fmt, const std::vector<FormatArg>& args);
 
 namespace format_detail {
-inline FormatArg Make(std::u16string_view s) { return {FormatArg::Kind::kText, s, 0, 0}; }
-inline FormatArg Make(const std::u16string& s) { return Make(std::u16string_view(s)); }
-inline FormatArg Make(const char16_t* s) { return Make(std::u16string_view(s ? s : u"(null)")); }
-inline FormatArg Make(char16_t c) { return {FormatArg::Kind::kChar, {}, c, 0}; }
+inline FormatArg Make(std::u16string_view s) {
+    return {FormatArg::Kind::kText, s, 0, 0};
+}
+inline FormatArg Make(const std::u16string& s) {
+    return Make(std::u16string_view(s));
+}
+inline FormatArg Make(const char16_t* s) {
+    return Make(std::u16string_view(s ? s : u"(null)"));
+}
+inline FormatArg Make(char16_t c) {
+    return {FormatArg::Kind::kChar, {}, c, 0};
+}
 template <typename T>
-    requires std::is_integral_v<T>
-FormatArg Make(T v) {
+requires std::is_integral_v<T> FormatArg Make(T v) {
     if constexpr (std::is_signed_v<T>) {
         return {FormatArg::Kind::kSigned, {}, static_cast<int64_t>(v), 0};
     } else {

@@ -10,7 +10,8 @@ target_compile_definitions(kavo_options INTERFACE XXH_INLINE_ALL KAVO_VERSION="4
 if(WIN32)
     target_compile_definitions(kavo_options INTERFACE UNICODE _UNICODE _WIN32_WINNT=0x0601
                                                       WINVER=0x0601 NOMINMAX)
-    target_link_options(kavo_options INTERFACE -static -municode -Wl,--large-address-aware)
+    target_link_options(kavo_options INTERFACE -static -Wl,--large-address-aware)
+    # Programs with wide entry points (wmain, wWinMain) add -municode themselves.
 else()
     if(KAVO_SANITIZE)
         set(_san -fsanitize=address,undefined -fno-omit-frame-pointer

@@ -14,7 +14,7 @@ void RunClean(const Args& args) {
         return;
     }
     // The first four are files of earlier database layouts; nothing else uses them.
-    static const char16_t* const kFiles[] = {u"FRN_FUID.map", u"FUID_FRN.map", u"kavo.file.bas",
+    static const char16_t* const kFiles[] = {u"FRN_FUID.map",  u"FUID_FRN.map", u"kavo.file.bas",
                                              u"kavo.file.ext", u"kavo.nrs",     u"kavo.hid",
                                              u"kavo.frs"};
     const std::u16string& folder = Process().database_folder;

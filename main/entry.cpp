@@ -61,9 +61,9 @@ struct Subcommand {
 void RunTest(const Args&) {}
 
 constexpr Subcommand kSubcommands[] = {
-    {u"clean", RunClean},          {u"build", RunBuild}, {u"find", RunFind},
-    {u"test", RunTest},            {u"gui", RunGui},     {u"build_server", RunBuildServer},
-    {u"web", RunWeb},              {u"webserver", RunWeb},
+    {u"clean", RunClean}, {u"build", RunBuild},   {u"find", RunFind},
+    {u"test", RunTest},   {u"gui", RunGui},       {u"build_server", RunBuildServer},
+    {u"web", RunWeb},     {u"webserver", RunWeb},
 };
 
 }  // namespace

@@ -16,7 +16,7 @@ namespace kavo {
 // What Ctrl-C saves: the record store that a build or clean has loaded. Save must be safe
 // to call from the control-handler thread, and only the first call may do the work.
 class IOpenDatabase {
-public:
+  public:
     virtual ~IOpenDatabase() = default;
     virtual void SaveOnce() = 0;
 };

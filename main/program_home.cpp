@@ -38,9 +38,9 @@ std::u16string RedirectionKey(std::u16string program_path) {
 }
 
 std::u16string SettleDatabaseFolder(const std::u16string& base_folder,
-                                     const std::u16string& program_path) {
-    std::u16string value = platform::ProfileReadString(
-        base_folder + u"kavo.ini", u"KavoHome", RedirectionKey(program_path), u"", 260);
+                                    const std::u16string& program_path) {
+    std::u16string value = platform::ProfileReadString(base_folder + u"kavo.ini", u"KavoHome",
+                                                       RedirectionKey(program_path), u"", 260);
     if (value.empty()) {
         return base_folder;
     }
@@ -55,7 +55,8 @@ std::u16string SettleDatabaseFolder(const std::u16string& dbdir) {
     return SettleDatabaseFolder(BaseFolder(dbdir), platform::ProgramPath(260));
 }
 
-bool SaveRedirection(const std::u16string& base_folder, const std::u16string& program_path,
+bool SaveRedirection(const std::u16string& base_folder,
+                     const std::u16string& program_path,
                      const std::u16string& folder) {
     std::optional<std::u16string> value;
     if (!folder.empty()) {

@@ -24,12 +24,13 @@ std::u16string RedirectionKey(std::u16string program_path);
 // folder's kavo.ini when not empty (a backslash appended, its first letter upper-cased),
 // otherwise the base folder.
 std::u16string SettleDatabaseFolder(const std::u16string& base_folder,
-                                     const std::u16string& program_path);
+                                    const std::u16string& program_path);
 // The same for this process.
 std::u16string SettleDatabaseFolder(const std::u16string& dbdir);
 
 // Writes (or, for an empty folder, deletes) the redirection of `program_path`.
-bool SaveRedirection(const std::u16string& base_folder, const std::u16string& program_path,
+bool SaveRedirection(const std::u16string& base_folder,
+                     const std::u16string& program_path,
                      const std::u16string& folder);
 bool SaveRedirection(const std::u16string& dbdir, const std::u16string& folder);
 

@@ -20,6 +20,8 @@ void StatusOutText(std::u16string_view text) {
     platform::StdoutFlush();
 }
 
-void BuildLogText(std::u16string_view text) { Process().build_log.WriteLine(text); }
+void BuildLogText(std::u16string_view text) {
+    Process().build_log.WriteLine(text);
+}
 
 }  // namespace kavo

@@ -30,7 +30,7 @@ std::optional<std::vector<uint8_t>> ReadWholeFile(const std::u16string& path);
 // Writes a new file in pieces. Nothing reaches `path` until Commit succeeds: the bytes go
 // to path + ".tmp", which Commit flushes and moves into place with ReplaceFileAtomic.
 class FileWriter {
-public:
+  public:
     FileWriter();
     ~FileWriter();  // discards an uncommitted file
     FileWriter(const FileWriter&) = delete;
@@ -41,7 +41,7 @@ public:
     bool Commit();
     void Discard();
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
@@ -52,7 +52,7 @@ bool WriteWholeFile(const std::u16string& path, const void* data, size_t size);
 // A text log written line by line and flushed each time, as the C run-time's wide stream
 // writes it: text in the ANSI code page on Windows, UTF-8 natively.
 class TextLog {
-public:
+  public:
     TextLog();
     ~TextLog();
     TextLog(const TextLog&) = delete;
@@ -63,7 +63,7 @@ public:
     void WriteLine(std::u16string_view text);
     void Close();
 
-private:
+  private:
     struct Closer {
         void operator()(std::FILE* f) const { std::fclose(f); }
     };

@@ -46,7 +46,9 @@ bool MakeDirectory(const std::u16string& path) {
     return ::mkdir(NativePath(path).c_str(), 0777) == 0;
 }
 
-bool RemoveFile(const std::u16string& path) { return ::unlink(NativePath(path).c_str()) == 0; }
+bool RemoveFile(const std::u16string& path) {
+    return ::unlink(NativePath(path).c_str()) == 0;
+}
 
 bool ReplaceFileAtomic(const std::u16string& from, const std::u16string& to) {
     return ::rename(NativePath(from).c_str(), NativePath(to).c_str()) == 0;
@@ -89,14 +91,16 @@ struct FileWriter::Impl {
 };
 
 FileWriter::FileWriter() : impl_(std::make_unique<Impl>()) {}
-FileWriter::~FileWriter() { Discard(); }
+FileWriter::~FileWriter() {
+    Discard();
+}
 
 bool FileWriter::Open(const std::u16string& path) {
     Discard();
     impl_->path = path;
     impl_->tmp = path + u".tmp";
-    impl_->fd = ::open(NativePath(impl_->tmp).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC,
-                       0666);
+    impl_->fd =
+        ::open(NativePath(impl_->tmp).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     impl_->failed = impl_->fd < 0;
     return !impl_->failed;
 }
@@ -156,7 +160,9 @@ bool TextLog::Open(const std::u16string& path, bool append) {
     return stream_ != nullptr;
 }
 
-bool TextLog::IsOpen() const { return stream_ != nullptr; }
+bool TextLog::IsOpen() const {
+    return stream_ != nullptr;
+}
 
 void TextLog::WriteLine(std::u16string_view text) {
     if (!stream_) {
@@ -168,6 +174,8 @@ void TextLog::WriteLine(std::u16string_view text) {
     std::fflush(stream_.get());
 }
 
-void TextLog::Close() { stream_.reset(); }
+void TextLog::Close() {
+    stream_.reset();
+}
 
 }  // namespace kavo::platform

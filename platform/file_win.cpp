@@ -33,7 +33,9 @@ bool MakeDirectory(const std::u16string& path) {
     return ::CreateDirectoryW(W(path), nullptr) != 0;
 }
 
-bool RemoveFile(const std::u16string& path) { return ::DeleteFileW(W(path)) != 0; }
+bool RemoveFile(const std::u16string& path) {
+    return ::DeleteFileW(W(path)) != 0;
+}
 
 bool ReplaceFileAtomic(const std::u16string& from, const std::u16string& to) {
     return ::MoveFileExW(W(from), W(to), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
@@ -76,7 +78,9 @@ struct FileWriter::Impl {
 };
 
 FileWriter::FileWriter() : impl_(std::make_unique<Impl>()) {}
-FileWriter::~FileWriter() { Discard(); }
+FileWriter::~FileWriter() {
+    Discard();
+}
 
 bool FileWriter::Open(const std::u16string& path) {
     Discard();
@@ -139,7 +143,9 @@ bool TextLog::Open(const std::u16string& path, bool append) {
     return stream_ != nullptr;
 }
 
-bool TextLog::IsOpen() const { return stream_ != nullptr; }
+bool TextLog::IsOpen() const {
+    return stream_ != nullptr;
+}
 
 void TextLog::WriteLine(std::u16string_view text) {
     if (!stream_) {
@@ -151,6 +157,8 @@ void TextLog::WriteLine(std::u16string_view text) {
     std::fflush(stream_.get());
 }
 
-void TextLog::Close() { stream_.reset(); }
+void TextLog::Close() {
+    stream_.reset();
+}
 
 }  // namespace kavo::platform

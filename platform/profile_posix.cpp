@@ -47,8 +47,8 @@ Ini Load(const std::u16string& file) {
         }
     } else {
         size_t skip = (b.size() >= 3 && b[0] == 0xEF && b[1] == 0xBB && b[2] == 0xBF) ? 3 : 0;
-        text = Utf8ToUtf16(std::string_view(reinterpret_cast<const char*>(b.data()) + skip,
-                                            b.size() - skip));
+        text = Utf8ToUtf16(
+            std::string_view(reinterpret_cast<const char*>(b.data()) + skip, b.size() - skip));
     }
     Section* current = nullptr;
     for (const std::u16string& raw : Split(text, u'\n')) {
@@ -58,9 +58,9 @@ Ini Load(const std::u16string& file) {
         }
         if (line[0] == u'[') {
             const size_t close = line.find(u']');
-            ini.push_back({Trim(line.substr(1, close == std::u16string::npos ? line.size() - 1
-                                                                               : close - 1)),
-                           {}});
+            ini.push_back(
+                {Trim(line.substr(1, close == std::u16string::npos ? line.size() - 1 : close - 1)),
+                 {}});
             current = &ini.back();
             continue;
         }
@@ -116,8 +116,10 @@ std::u16string Cut(std::u16string s, size_t buffer_units) {
 
 }  // namespace
 
-std::u16string ProfileReadString(const std::u16string& file, const std::u16string& section,
-                                 const std::u16string& key, const std::u16string& fallback,
+std::u16string ProfileReadString(const std::u16string& file,
+                                 const std::u16string& section,
+                                 const std::u16string& key,
+                                 const std::u16string& fallback,
                                  size_t buffer_units) {
     if (buffer_units == 0) {
         return {};
@@ -135,8 +137,10 @@ std::u16string ProfileReadString(const std::u16string& file, const std::u16strin
     return Cut(std::move(v), buffer_units);
 }
 
-bool ProfileWriteString(const std::u16string& file, const std::u16string& section,
-                        const std::u16string& key, const std::optional<std::u16string>& value) {
+bool ProfileWriteString(const std::u16string& file,
+                        const std::u16string& section,
+                        const std::u16string& key,
+                        const std::optional<std::u16string>& value) {
     Ini ini = Load(file);
     Section* s = FindSection(ini, section);
     if (!value) {
@@ -165,8 +169,7 @@ bool ProfileDeleteSection(const std::u16string& file, const std::u16string& sect
     return ini.size() == before || Save(file, ini);
 }
 
-std::vector<std::u16string> ProfileSectionNames(const std::u16string& file,
-                                                size_t buffer_units) {
+std::vector<std::u16string> ProfileSectionNames(const std::u16string& file, size_t buffer_units) {
     std::vector<std::u16string> names;
     size_t used = 0;
     for (const Section& s : Load(file)) {
@@ -180,8 +183,11 @@ std::vector<std::u16string> ProfileSectionNames(const std::u16string& file,
     return names;
 }
 
-bool ProfileWriteStruct(const std::u16string& file, const std::u16string& section,
-                        const std::u16string& key, const void* data, size_t size) {
+bool ProfileWriteStruct(const std::u16string& file,
+                        const std::u16string& section,
+                        const std::u16string& key,
+                        const void* data,
+                        size_t size) {
     static const char16_t kHex[] = u"0123456789ABCDEF";
     std::u16string text;
     const uint8_t* p = static_cast<const uint8_t*>(data);
@@ -198,15 +204,19 @@ bool ProfileWriteStruct(const std::u16string& file, const std::u16string& sectio
 
 std::optional<std::vector<uint8_t>> ProfileReadStruct(const std::u16string& file,
                                                       const std::u16string& section,
-                                                      const std::u16string& key, size_t size) {
+                                                      const std::u16string& key,
+                                                      size_t size) {
     const std::u16string text = ProfileReadString(file, section, key, u"", 2 * size + 4 + 1);
     if (text.size() != 2 * size + 2) {
         return std::nullopt;
     }
     auto nibble = [](char16_t c) -> int {
-        if (c >= u'0' && c <= u'9') return c - u'0';
-        if (c >= u'A' && c <= u'F') return c - u'A' + 10;
-        if (c >= u'a' && c <= u'f') return c - u'a' + 10;
+        if (c >= u'0' && c <= u'9')
+            return c - u'0';
+        if (c >= u'A' && c <= u'F')
+            return c - u'A' + 10;
+        if (c >= u'a' && c <= u'f')
+            return c - u'a' + 10;
         return -1;
     };
     std::vector<uint8_t> out;

@@ -29,8 +29,10 @@ void EnsureUnicodeFile(const std::u16string& file) {
 
 }  // namespace
 
-std::u16string ProfileReadString(const std::u16string& file, const std::u16string& section,
-                                 const std::u16string& key, const std::u16string& fallback,
+std::u16string ProfileReadString(const std::u16string& file,
+                                 const std::u16string& section,
+                                 const std::u16string& key,
+                                 const std::u16string& fallback,
                                  size_t buffer_units) {
     if (buffer_units == 0) {
         return {};
@@ -41,21 +43,22 @@ std::u16string ProfileReadString(const std::u16string& file, const std::u16strin
     return std::u16string(U(buf.data(), n));
 }
 
-bool ProfileWriteString(const std::u16string& file, const std::u16string& section,
-                        const std::u16string& key, const std::optional<std::u16string>& value) {
+bool ProfileWriteString(const std::u16string& file,
+                        const std::u16string& section,
+                        const std::u16string& key,
+                        const std::optional<std::u16string>& value) {
     if (value) {
         EnsureUnicodeFile(file);
     }
-    return ::WritePrivateProfileStringW(W(section), W(key), value ? W(*value) : nullptr,
-                                        W(file)) != 0;
+    return ::WritePrivateProfileStringW(W(section), W(key), value ? W(*value) : nullptr, W(file)) !=
+           0;
 }
 
 bool ProfileDeleteSection(const std::u16string& file, const std::u16string& section) {
     return ::WritePrivateProfileStructW(W(section), nullptr, nullptr, 0, W(file)) != 0;
 }
 
-std::vector<std::u16string> ProfileSectionNames(const std::u16string& file,
-                                                size_t buffer_units) {
+std::vector<std::u16string> ProfileSectionNames(const std::u16string& file, size_t buffer_units) {
     std::vector<wchar_t> buf(buffer_units + 2, L'\0');
     const DWORD n =
         ::GetPrivateProfileSectionNamesW(buf.data(), static_cast<DWORD>(buffer_units), W(file));
@@ -69,8 +72,11 @@ std::vector<std::u16string> ProfileSectionNames(const std::u16string& file,
     return names;
 }
 
-bool ProfileWriteStruct(const std::u16string& file, const std::u16string& section,
-                        const std::u16string& key, const void* data, size_t size) {
+bool ProfileWriteStruct(const std::u16string& file,
+                        const std::u16string& section,
+                        const std::u16string& key,
+                        const void* data,
+                        size_t size) {
     EnsureUnicodeFile(file);
     return ::WritePrivateProfileStructW(W(section), W(key), const_cast<void*>(data),
                                         static_cast<UINT>(size), W(file)) != 0;
@@ -78,7 +84,8 @@ bool ProfileWriteStruct(const std::u16string& file, const std::u16string& sectio
 
 std::optional<std::vector<uint8_t>> ProfileReadStruct(const std::u16string& file,
                                                       const std::u16string& section,
-                                                      const std::u16string& key, size_t size) {
+                                                      const std::u16string& key,
+                                                      size_t size) {
     std::vector<uint8_t> data(size);
     if (!::GetPrivateProfileStructW(W(section), W(key), data.data(), static_cast<UINT>(size),
                                     W(file))) {

@@ -46,11 +46,17 @@ std::u16string ParentProcessName() {
     return Utf8ToUtf16(name);
 }
 
-bool IsVistaOrLater() { return true; }
+bool IsVistaOrLater() {
+    return true;
+}
 
-void SetUserLocale() { std::setlocale(LC_ALL, ""); }
+void SetUserLocale() {
+    std::setlocale(LC_ALL, "");
+}
 
-void WaitForKeyPress() { std::getchar(); }
+void WaitForKeyPress() {
+    std::getchar();
+}
 
 uint64_t NowFileTime() {
     using namespace std::chrono;
@@ -64,7 +70,9 @@ void StdoutWrite(std::u16string_view text) {
     std::fwrite(s.data(), 1, s.size(), stdout);
 }
 
-void StdoutFlush() { std::fflush(stdout); }
+void StdoutFlush() {
+    std::fflush(stdout);
+}
 
 bool ConsoleWriteDirect(std::u16string_view text) {
     if (!::isatty(STDOUT_FILENO)) {

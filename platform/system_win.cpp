@@ -1,6 +1,6 @@
-#include <windows.h>
 #include <conio.h>
 #include <tlhelp32.h>
+#include <windows.h>
 
 #include <atomic>
 #include <clocale>
@@ -78,9 +78,13 @@ bool IsVistaOrLater() {
                                 mask) != 0;
 }
 
-void SetUserLocale() { ::_wsetlocale(LC_ALL, L""); }
+void SetUserLocale() {
+    ::_wsetlocale(LC_ALL, L"");
+}
 
-void WaitForKeyPress() { ::_getwch(); }
+void WaitForKeyPress() {
+    ::_getwch();
+}
 
 uint64_t NowFileTime() {
     FILETIME ft;
@@ -102,7 +106,9 @@ void StdoutWrite(std::u16string_view text) {
     }
 }
 
-void StdoutFlush() { std::fflush(stdout); }
+void StdoutFlush() {
+    std::fflush(stdout);
+}
 
 bool ConsoleWriteDirect(std::u16string_view text) {
     HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
@@ -140,17 +146,19 @@ namespace kavo::platform {
 
 bool WritePipeMessage(intptr_t pipe, std::u16string_view text) {
     const int wlen = static_cast<int>(text.size());
-    const int n = wlen == 0 ? 0
-                            : ::WideCharToMultiByte(CP_ACP, 0, reinterpret_cast<const wchar_t*>(text.data()), wlen, nullptr, 0,
-                                                    nullptr, nullptr);
+    const int n =
+        wlen == 0 ? 0
+                  : ::WideCharToMultiByte(CP_ACP, 0, reinterpret_cast<const wchar_t*>(text.data()),
+                                          wlen, nullptr, 0, nullptr, nullptr);
     std::string bytes(static_cast<size_t>(n), '\0');
     if (n > 0) {
-        ::WideCharToMultiByte(CP_ACP, 0, reinterpret_cast<const wchar_t*>(text.data()), wlen, bytes.data(), n, nullptr, nullptr);
+        ::WideCharToMultiByte(CP_ACP, 0, reinterpret_cast<const wchar_t*>(text.data()), wlen,
+                              bytes.data(), n, nullptr, nullptr);
     }
     HANDLE h = reinterpret_cast<HANDLE>(pipe);
     DWORD written = 0;
-    const BOOL ok = ::WriteFile(h, bytes.c_str(), static_cast<DWORD>(bytes.size() + 1), &written,
-                                nullptr);
+    const BOOL ok =
+        ::WriteFile(h, bytes.c_str(), static_cast<DWORD>(bytes.size() + 1), &written, nullptr);
     ::FlushFileBuffers(h);
     return ok != 0;
 }

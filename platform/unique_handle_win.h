@@ -10,7 +10,7 @@ namespace kavo::win {
 
 template <typename Traits>
 class UniqueHandle {
-public:
+  public:
     using Type = typename Traits::Type;
 
     UniqueHandle() = default;
@@ -37,7 +37,7 @@ public:
         h_ = h;
     }
 
-private:
+  private:
     Type h_ = Traits::Invalid();
 };
 

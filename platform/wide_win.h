@@ -12,9 +12,15 @@ namespace kavo::win {
 inline const wchar_t* W(const std::u16string& s) {
     return reinterpret_cast<const wchar_t*>(s.c_str());
 }
-inline const wchar_t* W(const char16_t* s) { return reinterpret_cast<const wchar_t*>(s); }
-inline wchar_t* W(char16_t* s) { return reinterpret_cast<wchar_t*>(s); }
-inline const char16_t* U(const wchar_t* s) { return reinterpret_cast<const char16_t*>(s); }
+inline const wchar_t* W(const char16_t* s) {
+    return reinterpret_cast<const wchar_t*>(s);
+}
+inline wchar_t* W(char16_t* s) {
+    return reinterpret_cast<wchar_t*>(s);
+}
+inline const char16_t* U(const wchar_t* s) {
+    return reinterpret_cast<const char16_t*>(s);
+}
 inline std::u16string_view U(const wchar_t* s, size_t n) {
     return {reinterpret_cast<const char16_t*>(s), n};
 }

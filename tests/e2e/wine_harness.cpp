@@ -27,13 +27,15 @@ std::string Unix(std::string s) {
 std::string WinePath(const std::string& host_path) {
     std::string p = "Z:" + fs::absolute(host_path).string();
     for (char& c : p) {
-        if (c == '/') c = '\\';
+        if (c == '/')
+            c = '\\';
     }
     return p;
 }
 
 RunResult RunHost(const std::vector<std::string>& argv,
-                  const std::map<std::string, std::string>& env, int timeout_s) {
+                  const std::map<std::string, std::string>& env,
+                  int timeout_s) {
     int out_pipe[2];
     int err_pipe[2];
     if (::pipe(out_pipe) != 0 || ::pipe(err_pipe) != 0) {
@@ -53,7 +55,8 @@ RunResult RunHost(const std::vector<std::string>& argv,
             ::setenv(k.c_str(), v.c_str(), 1);
         }
         std::vector<char*> cargv;
-        for (auto& a : full) cargv.push_back(a.data());
+        for (auto& a : full)
+            cargv.push_back(a.data());
         cargv.push_back(nullptr);
         ::execvp(cargv[0], cargv.data());
         ::_exit(127);
@@ -96,16 +99,17 @@ WinePrefix::~WinePrefix() {
     }
 }
 
-std::string WinePrefix::Prefix() { return KAVO_WINEPREFIX_DIR; }
+std::string WinePrefix::Prefix() {
+    return KAVO_WINEPREFIX_DIR;
+}
 
 std::string WinePrefix::Win32Bin(const std::string& program) {
     return std::string(KAVO_WIN32_BIN) + "/" + program;
 }
 
 static std::string Link(char letter, const char* suffix) {
-    return WinePrefix::Prefix() + "/dosdevices/" + std::string(1, static_cast<char>(
-                                                                      std::tolower(letter))) +
-           suffix;
+    return WinePrefix::Prefix() + "/dosdevices/" +
+           std::string(1, static_cast<char>(std::tolower(letter))) + suffix;
 }
 
 void WinePrefix::MapDrive(char letter, const std::string& folder) {
@@ -124,8 +128,10 @@ void WinePrefix::MapRawDevice(char letter, const std::string& image) {
     links_.push_back(l);
 }
 
-RunResult WinePrefix::Run(const std::string& program, const std::vector<std::string>& args,
-                          const std::map<std::string, std::string>& env, int timeout_s) {
+RunResult WinePrefix::Run(const std::string& program,
+                          const std::vector<std::string>& args,
+                          const std::map<std::string, std::string>& env,
+                          int timeout_s) {
     std::vector<std::string> argv = {KAVO_WINE_RUN, Win32Bin(program)};
     argv.insert(argv.end(), args.begin(), args.end());
     std::map<std::string, std::string> e = env;
@@ -136,18 +142,21 @@ RunResult WinePrefix::Run(const std::string& program, const std::vector<std::str
 }
 
 RunResult WinePrefix::RunInTerminal(const std::string& program,
-                                    const std::vector<std::string>& args, int timeout_s) {
+                                    const std::vector<std::string>& args,
+                                    int timeout_s) {
     std::string cmd = "'" + std::string(KAVO_WINE_RUN) + "' '" + Win32Bin(program) + "'";
     for (const std::string& a : args) {
         std::string q;
         for (char c : a) {
-            if (c == '\'') q += "'\\''";
-            else q.push_back(c);
+            if (c == '\'')
+                q += "'\\''";
+            else
+                q.push_back(c);
         }
         cmd += " '" + q + "'";
     }
-    RunResult r = RunHost({"script", "-qefc", cmd, "/dev/null"}, {{"KAVO_WINEPREFIX", Prefix()}},
-                          timeout_s);
+    RunResult r =
+        RunHost({"script", "-qefc", cmd, "/dev/null"}, {{"KAVO_WINEPREFIX", Prefix()}}, timeout_s);
     r.out = Unix(r.out);
     return r;
 }

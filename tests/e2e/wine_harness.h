@@ -16,7 +16,7 @@ struct RunResult {
 
 // The prefix's drive letters mapped for one test; every mapping is undone at destruction.
 class WinePrefix {
-public:
+  public:
     WinePrefix();
     ~WinePrefix();
     WinePrefix(const WinePrefix&) = delete;
@@ -29,22 +29,26 @@ public:
 
     // Runs `program` (a file of the win32 build's bin folder, "kavo.exe") with `args`; the
     // environment gets `env` added. Gives up after `timeout_s` seconds (exit code 124).
-    RunResult Run(const std::string& program, const std::vector<std::string>& args,
-                  const std::map<std::string, std::string>& env = {}, int timeout_s = 120);
+    RunResult Run(const std::string& program,
+                  const std::vector<std::string>& args,
+                  const std::map<std::string, std::string>& env = {},
+                  int timeout_s = 120);
     // Runs the program under a pseudo-terminal (script), so that console writes are seen.
-    RunResult RunInTerminal(const std::string& program, const std::vector<std::string>& args,
+    RunResult RunInTerminal(const std::string& program,
+                            const std::vector<std::string>& args,
                             int timeout_s = 120);
 
     static std::string Win32Bin(const std::string& program);
     static std::string Prefix();
 
-private:
+  private:
     std::vector<std::string> links_;
 };
 
 // Runs a host program with arguments; standard output and error captured.
 RunResult RunHost(const std::vector<std::string>& argv,
-                  const std::map<std::string, std::string>& env = {}, int timeout_s = 120);
+                  const std::map<std::string, std::string>& env = {},
+                  int timeout_s = 120);
 
 // Turns CR LF into LF.
 std::string Unix(std::string s);

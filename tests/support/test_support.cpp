@@ -58,11 +58,13 @@ std::string SharedDataHostPath(const std::string& relative) {
 #ifdef _WIN32
     // Wine maps the host's root folder to Z:.
     for (char& c : base) {
-        if (c == '/') c = '\\';
+        if (c == '/')
+            c = '\\';
     }
     std::string rel = relative;
     for (char& c : rel) {
-        if (c == '/') c = '\\';
+        if (c == '/')
+            c = '\\';
     }
     return "Z:" + base + "\\" + rel;
 #else

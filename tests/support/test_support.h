@@ -9,7 +9,7 @@ namespace kavo::test {
 // ("Z:\tmp\..." under Wine, "/tmp/..." with backslashes natively). Removed with its
 // contents when the object goes away.
 class TempFolder {
-public:
+  public:
     TempFolder();
     ~TempFolder();
     TempFolder(const TempFolder&) = delete;
@@ -18,7 +18,7 @@ public:
     const std::u16string& Path() const { return path_; }  // ends with "\"
     std::u16string File(const std::u16string& name) const { return path_ + name; }
 
-private:
+  private:
     std::u16string path_;
 };
 
