@@ -1,5 +1,5 @@
-#include <shlobj.h>
 #include <windows.h>
+#include <shlobj.h>
 
 #include "main/program_home.h"
 #include "platform/file.h"

@@ -1,5 +1,5 @@
-#include <psapi.h>
 #include <windows.h>
+#include <psapi.h>
 
 #include "base/case_map.h"
 #include "main/notify.h"

@@ -1,6 +1,6 @@
+#include <windows.h>
 #include <conio.h>
 #include <tlhelp32.h>
-#include <windows.h>
 
 #include <atomic>
 #include <clocale>
