@@ -4,20 +4,9 @@
 #include "base/format.h"
 #include "base/text.h"
 #include "platform/file.h"
-#include "platform/profile.h"
+#include "settings/settings.h"
 
 namespace kavo::scan {
-
-namespace {
-
-constexpr size_t kProfileValueUnits = 32768;
-const std::u16string kIgnoreSection = u"KavoIgnoreFolders";
-
-bool ReadFlag(const std::u16string& settings_path, const std::u16string& key) {
-    return platform::ProfileReadString(settings_path, u"Options", key, u"0", 16) == u"1";
-}
-
-}  // namespace
 
 std::vector<NamePattern> ParseNamePatterns(std::u16string_view value) {
     std::vector<NamePattern> patterns;
@@ -76,11 +65,11 @@ bool MatchesNamePattern(const std::vector<NamePattern>& patterns,
 }
 
 IgnoreOptions ReadIgnoreOptions(const std::u16string& settings_path) {
+    const Settings s(settings_path);
     IgnoreOptions o;
-    o.exclude_hidden = ReadFlag(settings_path, u"ExcludeHidden");
-    o.exclude_by_name = ReadFlag(settings_path, u"ExcludeByName");
-    o.exclude_names = platform::ProfileReadString(settings_path, u"Options", u"ExcludeNames", u"",
-                                                  kProfileValueUnits);
+    o.exclude_hidden = s.Get(settings::kExcludeHidden);
+    o.exclude_by_name = s.Get(settings::kExcludeByName);
+    o.exclude_names = s.Get(settings::kExcludeNames);
     return o;
 }
 
@@ -100,12 +89,12 @@ bool FolderPathLess::operator()(const std::u16string& a, const std::u16string& b
 void MergeIgnoreList(const std::u16string& settings_path,
                      std::u16string_view built_drives,
                      const std::vector<std::u16string>& reported_folders) {
-    const int64_t old_count = ParseLeadingInt64(
-        platform::ProfileReadString(settings_path, kIgnoreSection, u"Count", u"0", 32));
+    const Settings s(settings_path);
+    const char16_t* section = settings::kKavoIgnoreFolders;
+    const int64_t old_count = s.ReadInteger(section, settings::kCountKey);
     FolderSet kept;
     for (int64_t i = 1; i <= old_count; ++i) {
-        std::u16string folder = platform::ProfileReadString(
-            settings_path, kIgnoreSection, Format(u"Item_%d", i), u"", kProfileValueUnits);
+        std::u16string folder = s.ReadText(section, Format(u"Item_%d", i));
         if (folder.empty()) {
             continue;
         }
@@ -124,14 +113,12 @@ void MergeIgnoreList(const std::u16string& settings_path,
         kept.insert(folder);
     }
     if (static_cast<int64_t>(kept.size()) < old_count) {
-        platform::ProfileDeleteSection(settings_path, kIgnoreSection);
+        s.DeleteSection(section);
     }
-    platform::ProfileWriteString(settings_path, kIgnoreSection, u"Count",
-                                 ToDecimal(static_cast<int64_t>(kept.size())));
+    s.WriteInteger(section, settings::kCountKey, static_cast<int64_t>(kept.size()));
     int n = 1;
     for (const std::u16string& folder : kept) {
-        platform::ProfileWriteString(settings_path, kIgnoreSection, Format(u"Item_%d", n++),
-                                     folder);
+        s.WriteText(section, Format(u"Item_%d", n++), folder);
     }
 }
 

@@ -10,17 +10,17 @@ namespace kavo {
 
 // One item found by a scanner.
 struct ScanEntry {
-    uint64_t key = 0;         // RecordKey of the item
-    uint64_t parent_key = 0;  // RecordKey of its folder, 0 for a drive root
-    uint32_t time = 0;        // PackedTime of the last write
-    int32_t size = 0;         // SizeCode; 0 for folders
-    uint8_t is_folder = 0;    // 1 for a folder
-    std::u16string_view name; // the item's name ("X:" for a drive root), at most 255 units
+    uint64_t key = 0;          // RecordKey of the item
+    uint64_t parent_key = 0;   // RecordKey of its folder, 0 for a drive root
+    uint32_t time = 0;         // PackedTime of the last write
+    int32_t size = 0;          // SizeCode; 0 for folders
+    uint8_t is_folder = 0;     // 1 for a folder
+    std::u16string_view name;  // the item's name ("X:" for a drive root), at most 255 units
 };
 
 // The scan listener. Operations in slot order; slots 0 and 4 are reserved and do nothing.
 class IKvListener {
-public:
+  public:
     virtual ~IKvListener() = default;
     virtual void Reserved0(uintptr_t) {}
     virtual void OnDriveBuilt(char16_t drive_letter) = 0;

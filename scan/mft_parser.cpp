@@ -314,6 +314,37 @@ void MftParser::DecodeInto(uint8_t* record, uint32_t index) {
     }
 }
 
+void MftParser::LendExtensionNames() {
+    const size_t count = entries_.size();
+    // Names carried by extension records belong to their base records.
+    for (const Extension& e : extensions_) {
+        if (e.base >= count)
+            continue;
+        MftEntry& ext = entries_[e.index];
+        MftEntry& base = entries_[e.base];
+        base.name = ext.name;
+        base.name_length = ext.name_length;
+        base.parent = ext.parent;
+        ext.parent = 0;
+    }
+}
+
+uint32_t MftParser::ParseBuffer(uint8_t* bytes, size_t size, uint32_t record_size) {
+    if (record_size < 256 || (record_size & (record_size - 1)) != 0)
+        return 0;
+    layout_ = MftLayout{};
+    layout_.boot.record_size = record_size;
+    const size_t count = std::min<size_t>(size / record_size, UINT32_MAX);
+    layout_.record_count = static_cast<uint32_t>(count);
+    entries_.assign(count, MftEntry{});
+    parsed_ = named_ = 0;
+    extensions_.clear();
+    for (size_t i = 0; i < count; ++i)
+        DecodeInto(bytes + i * record_size, static_cast<uint32_t>(i));
+    LendExtensionNames();
+    return parsed_;
+}
+
 uint32_t MftParser::Parse(platform::IRawVolume& volume) {
     const uint32_t count = layout_.record_count;
     const uint32_t rs = layout_.boot.record_size;
@@ -358,17 +389,7 @@ uint32_t MftParser::Parse(platform::IRawVolume& volume) {
             cluster += n;
         }
     }
-    // Names carried by extension records belong to their base records.
-    for (const Extension& e : extensions_) {
-        if (e.base >= count)
-            continue;
-        MftEntry& ext = entries_[e.index];
-        MftEntry& base = entries_[e.base];
-        base.name = ext.name;
-        base.name_length = ext.name_length;
-        base.parent = ext.parent;
-        ext.parent = 0;
-    }
+    LendExtensionNames();
     return parsed_;
 }
 

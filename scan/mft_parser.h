@@ -78,6 +78,10 @@ class MftParser {
     // Reads the whole MFT into the table; returns the number of records parsed.
     uint32_t Parse(platform::IRawVolume& volume);
 
+    // Decodes an MFT already in memory (a copy of `$MFT`): `size` bytes of records of
+    // `record_size` bytes, fixed up in place. Returns the number of records parsed.
+    uint32_t ParseBuffer(uint8_t* bytes, size_t size, uint32_t record_size);
+
     const MftLayout& Layout() const { return layout_; }
     const std::vector<MftEntry>& Entries() const { return entries_; }
     uint32_t NamedRecords() const { return named_; }
@@ -85,6 +89,7 @@ class MftParser {
   private:
     char16_t* PoolCopy(const uint8_t* units, uint16_t length);
     void DecodeInto(uint8_t* record, uint32_t index);
+    void LendExtensionNames();
 
     MftLayout layout_;
     std::vector<MftEntry> entries_;

@@ -7,6 +7,7 @@
 #include "base/case_map.h"
 #include "platform/raw_volume_file.h"
 #include "scan/mft_parser.h"
+#include "scan/usn_record.h"
 
 namespace kavo {
 
@@ -17,8 +18,6 @@ using platform::IRawVolume;
 
 constexpr uint32_t kExtendRecord = 11;
 constexpr uint32_t kAllAttributes = 64;
-constexpr uint32_t kJournalPage = 4096;
-constexpr uint32_t kMaxRecordLength = 65536;
 constexpr uint32_t kRecordSearchDown = 4096;
 
 // The contents of one attribute gathered from all the records it lies in.
@@ -374,52 +373,12 @@ uint32_t DecodedVolume::ReadJournal(const platform::ReadJournalRequest& request,
             return platform::kRawErrorJournalEntryDeleted;
         start = journal_.first_usn;
     }
-    auto* bytes = static_cast<uint8_t*>(out);
-    size_t used = 8;
-    uint64_t pos = static_cast<uint64_t>(start);
-    const uint64_t end = static_cast<uint64_t>(journal_.next_usn);
-    // Read page by page; a record does not cross a page, and the rest of a page after its
-    // last record is zero.
-    std::vector<uint8_t> page(kJournalPage);
-    uint64_t page_start = UINT64_MAX;
-    std::vector<uint8_t> record;
-    while (pos + 8 <= end) {
-        uint64_t ps = pos & ~uint64_t{kJournalPage - 1};
-        if (ps != page_start) {
-            size_t n = static_cast<size_t>(std::min<uint64_t>(kJournalPage, end - ps));
-            std::fill(page.begin(), page.end(), 0);
-            if (!ReadJournalBytes(ps, page.data(), n))
-                break;
-            page_start = ps;
-        }
-        size_t in_page = static_cast<size_t>(pos - ps);
-        uint32_t length = in_page + 8 <= kJournalPage ? Get32(page.data() + in_page) : 0;
-        if (length == 0 || length < 8 || (length & 7) != 0 || length > kMaxRecordLength ||
-            pos + length > end) {
-            // Padding or damage: go on at the next page.
-            pos = ps + kJournalPage;
-            continue;
-        }
-        record.resize(length);
-        if (in_page + length <= kJournalPage) {
-            std::memcpy(record.data(), page.data() + in_page, length);
-        } else if (!ReadJournalBytes(pos, record.data(), length)) {
-            break;
-        }
-        uint16_t major = Get16(record.data() + 4);
-        if (major == 2 && length >= 60) {
-            uint32_t reason = Get32(record.data() + 40);
-            if (reason & request.reason_mask) {
-                if (used + length > capacity)
-                    break;
-                std::memcpy(bytes + used, record.data(), length);
-                used += length;
-            }
-        }
-        pos += length;
-    }
-    uint64_t next = std::min(pos, end);
-    std::memcpy(bytes, &next, 8);
+    size_t used = 0;
+    auto read = [this](uint64_t offset, uint8_t* to, size_t size) {
+        return ReadJournalBytes(offset, to, size);
+    };
+    FillJournalOutput(read, static_cast<uint64_t>(start), static_cast<uint64_t>(journal_.next_usn),
+                      request.reason_mask, static_cast<uint8_t*>(out), capacity, &used);
     *got = used;
     return platform::kRawOk;
 }

@@ -11,44 +11,6 @@
 
 namespace kavo {
 
-namespace ntfs {
-
-std::u16string UsnRecord::Name() const {
-    std::u16string s(name_units, u'\0');
-    for (uint32_t i = 0; i < name_units; ++i)
-        s[i] = static_cast<char16_t>(Get16(name + 2 * i));
-    return s;
-}
-
-bool DecodeUsnRecord(const uint8_t* bytes, size_t available, UsnRecord* out) {
-    if (available < kUsnHeaderSize)
-        return false;
-    out->record_length = Get32(bytes);
-    if (out->record_length < kUsnHeaderSize || out->record_length > available)
-        return false;
-    out->major_version = Get16(bytes + 4);
-    out->minor_version = Get16(bytes + 6);
-    out->file_reference = Get64(bytes + 8);
-    out->parent_reference = Get64(bytes + 16);
-    out->usn = static_cast<int64_t>(Get64(bytes + 24));
-    out->time_stamp = static_cast<int64_t>(Get64(bytes + 32));
-    out->reason = Get32(bytes + 40);
-    out->source_info = Get32(bytes + 44);
-    out->security_id = Get32(bytes + 48);
-    out->file_attributes = Get32(bytes + 52);
-    uint32_t name_length = Get16(bytes + 56);
-    uint32_t name_offset = Get16(bytes + 58);
-    if ((name_length & 1) != 0 || name_length / 2 > kUsnMaxNameUnits)
-        return false;
-    if (name_offset < kUsnHeaderSize || name_offset + name_length > out->record_length)
-        return false;
-    out->name = bytes + name_offset;
-    out->name_units = static_cast<uint16_t>(name_length / 2);
-    return true;
-}
-
-}  // namespace ntfs
-
 namespace {
 
 using namespace ntfs;

@@ -3,6 +3,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <string>
 #include <string_view>
 
 namespace kavo::ntfs {
@@ -43,5 +45,21 @@ struct UsnRecord {
 // record length is below the header, beyond the bytes, or the name lies outside the record
 // or is longer than 259 units.
 bool DecodeUsnRecord(const uint8_t* bytes, size_t available, UsnRecord* out);
+
+// Reads bytes of a journal stream; false when they cannot be read.
+using JournalReader = std::function<bool(uint64_t offset, uint8_t* out, size_t size)>;
+
+// Fills `out` as a version-0 FSCTL_READ_USN_JOURNAL does from the stream bytes in
+// [`start`, `end`): 8 bytes with the USN to continue from, then the whole version-2 records
+// whose reasons meet `reason_mask`, as many as fit. Records of other versions are passed
+// over; page padding and damaged records skip to the next 4 KiB page. False when `capacity`
+// is below 8.
+bool FillJournalOutput(const JournalReader& read,
+                       uint64_t start,
+                       uint64_t end,
+                       uint32_t reason_mask,
+                       uint8_t* out,
+                       size_t capacity,
+                       size_t* got);
 
 }  // namespace kavo::ntfs

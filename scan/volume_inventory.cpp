@@ -1,7 +1,7 @@
 #include "scan/volume_inventory.h"
 
 #include "base/format.h"
-#include "platform/profile.h"
+#include "settings/settings.h"
 
 namespace kavo::scan {
 

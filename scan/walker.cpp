@@ -3,21 +3,11 @@
 #include <deque>
 #include <utility>
 
+#include "database/record_values.h"
 #include "main/status_out.h"
 #include "platform/system.h"
 
 namespace kavo::scan {
-
-int32_t SizeCodeOf(uint64_t bytes) {
-    if (bytes < 0x80000000u) {
-        return static_cast<int32_t>(bytes);
-    }
-    return -static_cast<int32_t>(bytes / 1024 > 0x7FFFFFFFu ? 0x7FFFFFFFu : bytes / 1024);
-}
-
-uint32_t PackedTimeOf(uint64_t file_time) {
-    return static_cast<uint32_t>(file_time / 10000000u + 995829888u);
-}
 
 namespace {
 
@@ -43,11 +33,11 @@ class Walker final : public IListSink {
     void OnItem(const ListedItem& item) override {
         ScanEntry e;
         e.parent_key = current_->key;
-        e.time = PackedTimeOf(item.last_write);
+        e.time = FileTimeToPackedTime(item.last_write);
         e.name = item.name;
         if ((item.attributes & kAttributeDirectory) == 0) {
             e.key = drive_bits_ | next_record_++;
-            e.size = SizeCodeOf(item.size);
+            e.size = SizeToCode(item.size);
             listener_.OnFileAdded(e);
             ++stats_.files;
             return;

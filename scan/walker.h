@@ -41,10 +41,4 @@ struct WalkOptions {
 // in %s failed..") and skipped with everything below it.
 WalkStats WalkVolume(char16_t letter, IKvListener& listener, const WalkOptions& options);
 
-// The size code of a file of `bytes` bytes: the bytes below 2 GiB, otherwise minus the size
-// in KiB.
-int32_t SizeCodeOf(uint64_t bytes);
-// The packed time (seconds since 1977-10-02, modulo 2^32) of a Windows file time.
-uint32_t PackedTimeOf(uint64_t file_time);
-
 }  // namespace kavo::scan
