@@ -23,9 +23,6 @@ void SayNotInThisBuild(const std::u16string& subcommand) {
 void RunBuild(const Args&) {
     SayNotInThisBuild(u"build");
 }
-void RunFind(const Args&) {
-    SayNotInThisBuild(u"find");
-}
 void RunGui(const Args&) {
     SayWindowsOnlyOrNotBuilt(u"gui");
 }
