@@ -46,8 +46,6 @@
 
 namespace kavo {
 
-constexpr uint8_t kHiddenByUser = 255;
-constexpr uint8_t kDeletedByProgram = 1;
 // Paths are built in a buffer of this many units (at most one less are kept).
 constexpr size_t kPathBufferUnits = 512;
 // Depth of an ancestor chain buffer.

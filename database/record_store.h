@@ -83,6 +83,9 @@ class RecordStore {
         const std::function<void(std::u16string_view, const NameRecord&, const FileRecord&)>& fn)
         const;
 
+    // Every name key with its records (empty name records included until the next save).
+    const NameMap& Names() const { return names_; }
+
     DriveSlot& Drive(uint32_t drive_index) { return drives_[drive_index % kDriveSlotCount]; }
     const DriveSlot& Drive(uint32_t drive_index) const {
         return drives_[drive_index % kDriveSlotCount];
@@ -95,6 +98,8 @@ class RecordStore {
     // The 128-byte header as loaded (its unused bytes are carried over by a save).
     std::array<uint8_t, 128>& Header() { return header_; }
     PackedTime DatabaseTime() const;
+    // A save has started (only the first save of a store does anything).
+    bool SaveStarted() const { return saved_.load(); }
 
     // Removes every record and name and clears both tables (the store stays loaded or not).
     void Clear();

@@ -119,6 +119,11 @@ std::u16string RestoreCapitals(std::u16string_view lower_name, std::u16string_vi
 // The name as on disk from a whole key.
 std::u16string NameFromKey(std::u16string_view key, uint8_t length, uint8_t upper_count);
 
+// Hidden marks (one byte per record): 0 shown, 255 hidden by the user (and orphans), 1 deleted
+// through the program. The same values are the flag bytes of kavo.hid.
+constexpr uint8_t kHiddenByUser = 255;
+constexpr uint8_t kDeletedByProgram = 1;
+
 // Per-volume build state: 26 drive slots (A: to Z:) and 256 volume slots (slot 0 never
 // assigned). On disk each is 128 bytes:
 //   0 u64 journal id, 8 i64 next USN, 16 u32 serial, 20 u32 build time,

@@ -20,9 +20,6 @@ void SayNotInThisBuild(const std::u16string& subcommand) {
     StatusOut(u"kavo: the '%s' subcommand is not in this build.", subcommand);
 }
 
-void RunBuild(const Args&) {
-    SayNotInThisBuild(u"build");
-}
 void RunGui(const Args&) {
     SayWindowsOnlyOrNotBuilt(u"gui");
 }
@@ -31,9 +28,6 @@ void RunBuildServer(const Args&) {
 }
 void RunWeb(const Args& args) {
     SayNotInThisBuild(args.size() > 1 ? args[1] : u"web");
-}
-void CleanDrive(char16_t) {
-    SayNotInThisBuild(u"clean with a drive");
 }
 
 }  // namespace kavo
