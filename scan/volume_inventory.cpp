@@ -11,8 +11,8 @@ bool IsCapital(char16_t c) {
     return c >= u'A' && c <= u'Z';
 }
 
-bool Interrupted(const bool* flag) {
-    return flag != nullptr && *flag;
+bool Interrupted(const std::atomic<bool>* flag) {
+    return flag != nullptr && flag->load();
 }
 
 }  // namespace
@@ -43,7 +43,7 @@ VolumeStates ParseVolumeStates(const std::u16string& value, IDriveQueries& drive
 
 VolumeStates ReadVolumeStates(const std::u16string& settings_path, IDriveQueries& drives) {
     return ParseVolumeStates(
-        platform::ProfileReadString(settings_path, u"Options", u"VolumeStates", u"", 255), drives);
+        Settings(settings_path).Get(settings::kVolumeStates), drives);
 }
 
 bool IsNtfs(char16_t letter, IDriveQueries& drives) {
@@ -57,7 +57,7 @@ bool IsNtfs(char16_t letter, IDriveQueries& drives) {
 
 std::vector<char16_t> SelectDrivesForBuild(const VolumeStates& states,
                                            IDriveQueries& drives,
-                                           const bool* interrupted) {
+                                           const std::atomic<bool>* interrupted) {
     std::vector<char16_t> taken;
     for (char16_t letter : drives.LogicalDrives()) {
         if (Interrupted(interrupted)) {
@@ -82,7 +82,7 @@ std::vector<char16_t> SelectDrivesForBuild(const VolumeStates& states,
 
 std::vector<char16_t> SelectNetworkDrives(const VolumeStates& states,
                                           IDriveQueries& drives,
-                                          const bool* interrupted) {
+                                          const std::atomic<bool>* interrupted) {
     std::vector<char16_t> taken;
     for (char16_t letter : drives.LogicalDrives()) {
         if (Interrupted(interrupted)) {

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -66,11 +67,11 @@ bool IsNtfs(char16_t letter, IDriveQueries& drives);
 // never one with the root marker. `interrupted` (may be null) ends the selection early.
 std::vector<char16_t> SelectDrivesForBuild(const VolumeStates& states,
                                            IDriveQueries& drives,
-                                           const bool* interrupted = nullptr);
+                                           const std::atomic<bool>* interrupted = nullptr);
 // The network drives that are switched on and have no root marker.
 std::vector<char16_t> SelectNetworkDrives(const VolumeStates& states,
                                           IDriveQueries& drives,
-                                          const bool* interrupted = nullptr);
+                                          const std::atomic<bool>* interrupted = nullptr);
 // The drives for drive menus and crash reports. When the first drive is A: or B: and
 // `force` is false, the list comes from WMI so that floppy drives are not touched.
 // Removable and fixed drives need readable volume information; every drive except network

@@ -87,7 +87,7 @@ TEST(DriveSelection, BuildTakesFixedUnmentionedAndOpenableSwitchedOnDrives) {
     EXPECT_EQ(Letters(SelectNetworkDrives(s, drives)), u"N");
     drives.drives[u'N'].marker = true;
     EXPECT_EQ(Letters(SelectNetworkDrives(s, drives)), u"");
-    const bool stop = true;
+    const std::atomic<bool> stop{true};
     EXPECT_EQ(Letters(SelectDrivesForBuild(s, drives, &stop)), u"");
 }
 

@@ -4,6 +4,7 @@
 
 #include <map>
 
+#include "database/record_values.h"
 #include "platform/file.h"
 #include "platform/system.h"
 #include "tests/scan/recording_listener.h"
@@ -77,7 +78,7 @@ TEST_F(WalkerTest, ReportsEveryItemUnderItsFolderWithWalkerNumbers) {
         {u"one.bin", u"alpha", false, 1000}, {u"deep", u"alpha", true, 0},
         {u"two", u"deep", false, 1},
     };
-    const uint32_t now = PackedTimeOf(platform::NowFileTime());
+    const uint32_t now = FileTimeToPackedTime(platform::NowFileTime());
     for (const Want& w : wants) {
         const RecordedEntry* e = l.Find(w.name);
         ASSERT_NE(e, nullptr) << testing::PrintToString(w.name);
@@ -118,17 +119,6 @@ TEST_F(WalkerTest, InterruptStopsBeforeTheNextFolder) {
     const WalkStats stats = WalkVolume(u'Q', l, o);
     EXPECT_TRUE(stats.interrupted);
     ASSERT_EQ(l.added.size(), 1u);  // only the root
-}
-
-TEST(WalkerSizes, SizeCodeAndPackedTime) {
-    EXPECT_EQ(SizeCodeOf(0), 0);
-    EXPECT_EQ(SizeCodeOf(2147483647ull), 2147483647);
-    EXPECT_EQ(SizeCodeOf(2147483648ull), -2097152);
-    EXPECT_EQ(SizeCodeOf(5ull << 30), -5242880);
-    // 1977-10-02 00:00:00 UTC is 0; one second later is 1.
-    const uint64_t epoch = 11889072000ull * 10000000ull;
-    EXPECT_EQ(PackedTimeOf(epoch), 0u);
-    EXPECT_EQ(PackedTimeOf(epoch + 10000000ull), 1u);
 }
 
 TEST(WalkerFailure, MissingRootIsReportedAndTheWalkEnds) {

@@ -1,0 +1,9 @@
+#include "build/build_command.h"
+
+namespace kavo {
+
+void RunBuild(const Args& args) {
+    CBuildCommand().Run(args);
+}
+
+}  // namespace kavo
