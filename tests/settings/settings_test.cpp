@@ -62,8 +62,9 @@ TEST_F(SettingsTest, QuotedTextsRoundTrip) {
         s.Set(settings::kFindStr, t);
         EXPECT_EQ(s.Get(settings::kFindStr), t);
     }
+    // Stored inside one more pair: the plain private-profile read gives the text back.
     s.Set(settings::kFindStr, u"\"quoted\"");
-    EXPECT_EQ(RawRead(settings::kMessage, u"FindStr"), u"quoted");  // one pair stripped
+    EXPECT_EQ(RawRead(settings::kMessage, u"FindStr"), u"\"quoted\"");
 }
 
 TEST_F(SettingsTest, TextsAreReadUpTo254Characters) {
