@@ -130,7 +130,9 @@ std::u16string SectionOf(const char16_t* section) {
 // strips again.
 std::u16string Quoted(std::u16string_view v) {
     if (!v.empty() && v.front() == u'"' && v.back() == u'"') {
-        return u"\"" + std::u16string(v) + u"\"";
+        std::u16string out(v.size() + 2, u'"');
+        v.copy(out.data() + 1, v.size());
+        return out;
     }
     return std::u16string(v);
 }

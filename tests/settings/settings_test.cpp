@@ -112,7 +112,9 @@ TEST_F(SettingsTest, RecentListStopsAtTheFirstGap) {
 
     std::vector<std::u16string> items;
     for (int i = 0; i < 12; ++i) {
-        items.push_back(u"q" + ToDecimal(i));
+        std::u16string item = ToDecimal(i);
+        item.insert(item.begin(), u'q');
+        items.push_back(item);
     }
     items[4].clear();
     s.WriteRecentList(settings::kMRO, items, 14);
