@@ -7,6 +7,23 @@ set -euo pipefail
 prefix=${KAVO_WINEPREFIX:?KAVO_WINEPREFIX must name the prefix folder}
 export WINEPREFIX="$prefix" WINEDEBUG=-all WINEARCH=win32 WINEDLLOVERRIDES="mscoree,mshtml="
 mkdir -p "$(dirname "$prefix")"
+# Windows need a display: without one, a private Xvfb serves every program of the run.
+if [ -z "${DISPLAY:-}" ]; then
+    display=${KAVO_XVFB_DISPLAY:-97}
+    export DISPLAY=":$display"
+    (
+        flock 9
+        if ! { [ -S "/tmp/.X11-unix/X$display" ] && [ -f "/tmp/.X$display-lock" ] &&
+               kill -0 "$(tr -d ' ' < "/tmp/.X$display-lock")" 2>/dev/null; }; then
+            rm -f "/tmp/.X$display-lock" "/tmp/.X11-unix/X$display"
+            setsid Xvfb "$DISPLAY" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 9>&- &
+            for _ in $(seq 1 100); do
+                [ -S "/tmp/.X11-unix/X$display" ] && break
+                sleep 0.05
+            done
+        fi
+    ) 9>"/tmp/kavo-xvfb-$display.lock"
+fi
 (
     flock 9
     if [ ! -f "$prefix/system.reg" ]; then
