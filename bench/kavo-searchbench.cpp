@@ -1,3 +1,7 @@
+// kavo-searchbench --build CORPUS DBDIR: writes a database of the paths of CORPUS (one a
+// line, relative, "/"-separated, as make-corpus writes them) under C:\, with sizes and
+// times derived from each path, so that size and date conditions have something to find.
+//
 // kavo-searchbench DBDIR QUERYFILE [RUNS] [--plain]: loads the database of DBDIR and runs
 // each query of QUERYFILE (one a line, UTF-8; an empty line is the empty query) RUNS times
 // (default 15) through the search engine, inline. Prints per query: median milliseconds,
@@ -9,24 +13,103 @@
 #include <cstdio>
 #include <fstream>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "base/text.h"
+#include "database/database_files.h"
 #include "database/loaded_database.h"
+#include "database/record_store.h"
 #include "search/search_engine.h"
 
 using namespace kavo;
 
-int main(int argc, char** argv) {
-    if (argc < 3) {
-        std::fprintf(stderr, "usage: kavo-searchbench DBDIR QUERYFILE [RUNS] [--plain]\n");
-        return 2;
-    }
-    std::u16string folder = Utf8ToUtf16(argv[1]);
+namespace {
+
+std::u16string DbFolder(const char* arg) {
+    std::u16string folder = Utf8ToUtf16(arg);
     ReplaceAll(folder, u'/', u'\\');
     if (folder.empty() || folder.back() != u'\\') {
         folder += u'\\';
     }
+    return folder;
+}
+
+uint64_t Mix(uint64_t h) {
+    h ^= h >> 33;
+    h *= 0xff51afd7ed558ccdull;
+    h ^= h >> 33;
+    return h;
+}
+
+int Build(const char* corpus, const char* dbdir) {
+    const std::u16string folder = DbFolder(dbdir);
+    RecordStore store;
+    LoadRecordStore(folder, store);
+    store.Clear();
+    std::unordered_map<std::string, RecordKey> folders;
+    uint32_t next = 1024;
+    auto add = [&](const std::string& name, RecordKey parent, bool is_folder, uint64_t h) {
+        const RecordKey key = MakeRecordKey(next++, 2);
+        const std::u16string wide = Utf8ToUtf16(name);
+        ScanEntry e;
+        e.key = key;
+        e.parent_key = parent;
+        e.is_folder = is_folder ? 1 : 0;
+        // Sizes spread over many magnitudes (a few files above 2 GiB), times over 20 years.
+        const uint64_t m = Mix(h);
+        const int shift = static_cast<int>(m % 34);
+        e.size = is_folder ? 0 : SizeToCode((m >> 8) & ((uint64_t{1} << shift) - 1));
+        e.time = static_cast<uint32_t>(1100000000u + (m >> 20) % 630000000u);
+        e.name = wide;
+        store.AddRecord(e);
+        return key;
+    };
+    const RecordKey root = add("C:", 0, true, 1);
+    std::ifstream in(corpus);
+    std::string line;
+    size_t count = 0;
+    while (std::getline(in, line)) {
+        if (line.empty()) {
+            continue;
+        }
+        RecordKey parent = root;
+        size_t start = 0;
+        for (;;) {
+            const size_t slash = line.find('/', start);
+            if (slash == std::string::npos) {
+                break;
+            }
+            const std::string dir = line.substr(0, slash);
+            auto it = folders.find(dir);
+            if (it == folders.end()) {
+                const RecordKey k = add(line.substr(start, slash - start), parent, true,
+                                        std::hash<std::string>()(dir));
+                it = folders.emplace(dir, k).first;
+            }
+            parent = it->second;
+            start = slash + 1;
+        }
+        if (start < line.size()) {
+            add(line.substr(start), parent, false, std::hash<std::string>()(line));
+        }
+        ++count;
+    }
+    std::printf("%zu paths, %d records; saving\n", count, store.RecordCount());
+    return SaveRecordStoreAt(store, false, 0) ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 4 && std::string(argv[1]) == "--build") {
+        return Build(argv[2], argv[3]);
+    }
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: kavo-searchbench DBDIR QUERYFILE [RUNS] [--plain]\n");
+        return 2;
+    }
+    const std::u16string folder = DbFolder(argv[1]);
     int runs = 15;
     bool plain = false;
     for (int i = 3; i < argc; ++i) {
