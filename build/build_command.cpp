@@ -95,6 +95,14 @@ void CBuildCommand::Run(const Args& args) {
         NotifyMainWindows();
         return;
     }
+    // The lock is taken before the build log is opened, so that a build refused because
+    // another one runs never truncates the running build's log.
+    build::BuildLock lock;
+    const bool locked = lock.Acquire(build::BuildLockName(p.database_folder));
+    if (!locked && !parsed.remote_drives) {
+        StatusOut(kLockHeld);
+        return;
+    }
     p.build_log.Open(p.database_folder + u"kavo.build.log", /*append=*/parsed.remote_drives);
     if (parsed.remote_drives) {
         BuildLog(u"--------------------------------");
@@ -102,10 +110,17 @@ void CBuildCommand::Run(const Args& args) {
     BuildLog(u"%s", build::ProcessCommandLine());
     build::InstallBuildCrashFilter();
     if (parsed.remote_drives) {
-        NetworkBuild();
+        BuildLog(u"----------");
+        if (!locked) {
+            StatusOut(kLockHeld);
+            BuildLog(u"Failed to obtain build lock.");
+        } else {
+            NetworkBuild();
+        }
     } else {
         LocalBuild(parsed);
     }
+    lock.Release();
     if (!parsed.delegate) {
         NotifyMainWindows();
     }
@@ -114,11 +129,6 @@ void CBuildCommand::Run(const Args& args) {
 
 void CBuildCommand::LocalBuild(const BuildArgs& args) {
     ProcessState& p = Process();
-    build::BuildLock lock;
-    if (!lock.Acquire(build::BuildLockName(p.database_folder))) {
-        StatusOut(kLockHeld);
-        return;
-    }
     const scan::IgnoreRules rules(scan::ReadIgnoreOptions(p.settings_path));
     const scan::VolumeStates states = scan::ReadVolumeStates(p.settings_path, access_.Drives());
     const bool all_drives = args.drive == 0;
@@ -153,13 +163,6 @@ void CBuildCommand::LocalBuild(const BuildArgs& args) {
 
 void CBuildCommand::NetworkBuild() {
     ProcessState& p = Process();
-    BuildLog(u"----------");
-    build::BuildLock lock;
-    if (!lock.Acquire(build::BuildLockName(p.database_folder))) {
-        StatusOut(kLockHeld);
-        BuildLog(u"Failed to obtain build lock.");
-        return;
-    }
     RecordStore store;
     LoadRecordStore(p.database_folder, store);
     OpenDatabase open(store, /*stamp_time=*/false);

@@ -40,7 +40,7 @@ class CBuildCommand {
     // A status line of a build run elsewhere (the build launcher's hand-over), printed here.
     void OnStatusInfo(std::u16string_view line, std::u16string_view source);
 
-    // The two builds, with the build log already open (used by Run and by the tests).
+    // The two builds, with the build lock held and the build log open (used by Run).
     void LocalBuild(const BuildArgs& args);
     void NetworkBuild();
 

@@ -25,6 +25,8 @@ class BuildLock {
     // Creates the named mutex; false when another build holds it (the name exists, or
     // access to it is denied). The lock is held from a true result until destruction.
     bool Acquire(const std::u16string& name);
+    // Lets the lock go before destruction.
+    void Release();
 
   private:
     struct Impl;

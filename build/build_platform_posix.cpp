@@ -42,6 +42,13 @@ bool BuildLock::Acquire(const std::u16string& name) {
     return true;
 }
 
+void BuildLock::Release() {
+    if (impl_->fd >= 0) {
+        ::close(impl_->fd);
+        impl_->fd = -1;
+    }
+}
+
 std::u16string ProcessCommandLine() {
     return u"kavo build";
 }

@@ -39,6 +39,10 @@ bool BuildLock::Acquire(const std::u16string& name) {
     return true;
 }
 
+void BuildLock::Release() {
+    impl_->mutex.Reset();
+}
+
 std::u16string ProcessCommandLine() {
     return std::u16string(win::U(::GetCommandLineW()));
 }
