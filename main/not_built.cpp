@@ -26,8 +26,5 @@ void RunGui(const Args&) {
 void RunBuildServer(const Args&) {
     SayWindowsOnlyOrNotBuilt(u"build_server");
 }
-void RunWeb(const Args& args) {
-    SayNotInThisBuild(args.size() > 1 ? args[1] : u"web");
-}
 
 }  // namespace kavo
