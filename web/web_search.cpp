@@ -246,7 +246,8 @@ std::string ResultsJson(const WebSearchResult& r) {
         if (it.is_folder) {
             s.push_back('/');
         } else if (r.show_size) {
-            s += "|" + Utf8(it.size_text);
+            s.push_back('|');
+            s += Utf8(it.size_text);
         }
         out.push_back('"');
         AppendJsonText(out, s);
