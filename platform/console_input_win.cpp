@@ -1,15 +1,41 @@
 #include <windows.h>
 
+#include <atomic>
+#include <thread>
+
 #include "platform/console_input.h"
 
 namespace kavo::platform {
 
+namespace {
+
+// Standard input that is a pipe: a reader thread blocks on it (PeekNamedPipe is not
+// available on every kind of pipe) and counts the bytes that arrive.
+std::atomic<int> g_pipe_bytes{0};
+
+void StartPipeReader(HANDLE in) {
+    static std::atomic<bool> started{false};
+    if (started.exchange(true)) {
+        return;
+    }
+    // Blocked in ReadFile until a byte comes or the writer goes; the process may end first.
+    std::thread([in] {
+        char c;
+        DWORD got = 0;
+        while (::ReadFile(in, &c, 1, &got, nullptr) && got == 1) {
+            g_pipe_bytes.fetch_add(1);
+        }
+    }).detach();
+}
+
+}  // namespace
+
 bool ConsoleKeyWithin(int wait_ms) {
     const HANDLE in = ::GetStdHandle(STD_INPUT_HANDLE);
     const DWORD ms = static_cast<DWORD>(wait_ms < 0 ? 0 : wait_ms);
+    const bool valid = in != nullptr && in != INVALID_HANDLE_VALUE;
     DWORD events = 0;
-    if (in != nullptr && in != INVALID_HANDLE_VALUE &&
-        ::GetNumberOfConsoleInputEvents(in, &events)) {
+    if (valid && ::GetNumberOfConsoleInputEvents(in, &events)) {
         if (::WaitForSingleObject(in, ms) != WAIT_OBJECT_0) {
             return false;
         }
@@ -21,23 +47,17 @@ bool ConsoleKeyWithin(int wait_ms) {
         }
         return record.EventType == KEY_EVENT;
     }
-    if (in != nullptr && in != INVALID_HANDLE_VALUE && ::GetFileType(in) == FILE_TYPE_PIPE) {
+    if (valid && ::GetFileType(in) == FILE_TYPE_PIPE) {
+        StartPipeReader(in);
         const DWORD start = ::GetTickCount();
-        do {
-            DWORD available = 0;
-            if (!::PeekNamedPipe(in, nullptr, 0, nullptr, &available, nullptr)) {
-                break;  // the writer has gone: nothing can come any more
-            }
-            if (available > 0) {
-                char c;
-                DWORD got = 0;
-                return ::ReadFile(in, &c, 1, &got, nullptr) && got == 1;
-            }
-            ::Sleep(50);
-        } while (::GetTickCount() - start < ms);
-        if (::GetTickCount() - start >= ms) {
-            return false;
+        while (g_pipe_bytes.load() == 0 && ::GetTickCount() - start < ms) {
+            ::Sleep(20);
         }
+        if (g_pipe_bytes.load() > 0) {
+            g_pipe_bytes.fetch_sub(1);
+            return true;
+        }
+        return false;
     }
     ::Sleep(ms);
     return false;
