@@ -100,11 +100,12 @@ class NameWalker : public IKavoFindResult {
                       std::vector<int32_t>& out) const override {
         const Derived& self = static_cast<const Derived&>(*this);
         for (int32_t n = begin; n < end; ++n) {
-            const NameEntry& e = entries_[static_cast<size_t>(n)];
             Verdict v = 1;
-            if (!self.Test(e, v)) {
+            if (index_ ? !self.FastTest(*index_, n, v)
+                       : !self.Test(entries_[static_cast<size_t>(n)], v)) {
                 continue;
             }
+            const NameEntry& e = entries_[static_cast<size_t>(n)];
             const int32_t stop = e.first + e.count;
             for (int32_t r = e.first; r < stop; ++r) {
                 if (self.RecordPasses(r, v) && filter.Keep(r)) {
@@ -117,11 +118,22 @@ class NameWalker : public IKavoFindResult {
     // Default record rule: every record of an accepted entry.
     bool RecordPasses(int32_t, Verdict) const { return true; }
 
+    // The entry test with the index's filters first; the default has none.
+    bool FastTest(const SearchIndex&, int32_t n, Verdict& v) const {
+        return static_cast<const Derived&>(*this).Test(entries_[static_cast<size_t>(n)], v);
+    }
+
+    void UseIndex(const SearchIndex* index) override {
+        index_ = index && index->size() == entries_.size() ? index : nullptr;
+    }
+
   protected:
     const char16_t* Text(const NameEntry& e) const { return db_.NameText() + e.text + 1; }
+    const NameEntry& EntryAt(int32_t n) const { return entries_[static_cast<size_t>(n)]; }
 
     const LoadedDatabase& db_;
     std::span<const NameEntry> entries_;
+    const SearchIndex* index_ = nullptr;
 
   private:
     int32_t position_ = 0;
@@ -134,7 +146,18 @@ class NameWalker : public IKavoFindResult {
 class SingleCharResult : public NameWalker<SingleCharResult> {
   public:
     SingleCharResult(const LoadedDatabase& db, char16_t c)
-        : NameWalker(db), c_(c), mask_(PatternBits(std::u16string_view(&c_, 1))) {}
+        : NameWalker(db),
+          c_(c),
+          mask_(PatternBits(std::u16string_view(&c_, 1))),
+          exact_(HasExactBit(c)) {}
+    bool FastTest(const SearchIndex& index, int32_t n, Verdict& v) const {
+        // For these characters the text-derived mask says exactly whether the name has it;
+        // the stored mask is still checked, as the plain test does.
+        if (exact_) {
+            return index.MayContain(n, mask_) && (EntryAt(n).bits & mask_) == mask_;
+        }
+        return Test(EntryAt(n), v);
+    }
     bool Test(const NameEntry& e, Verdict&) const {
         if ((e.bits & mask_) != mask_) {
             return false;
@@ -151,12 +174,19 @@ class SingleCharResult : public NameWalker<SingleCharResult> {
   private:
     char16_t c_;
     NameBits mask_;
+    bool exact_;
 };
 
 class NameBitsResult : public NameWalker<NameBitsResult> {
   public:
     NameBitsResult(const LoadedDatabase& db, std::u16string text)
-        : NameWalker(db), text_(std::move(text)), mask_(PatternBits(text_)) {}
+        : NameWalker(db),
+          text_(std::move(text)),
+          mask_(PatternBits(text_)),
+          query_(SearchIndex::Query(mask_, PairMask(text_))) {}
+    bool FastTest(const SearchIndex& index, int32_t n, Verdict& v) const {
+        return index.MayContain(n, query_) && Test(EntryAt(n), v);
+    }
     bool Test(const NameEntry& e, Verdict&) const {
         return (e.bits & mask_) == mask_ &&
                HasSubstring(Text(e), e.length, text_.data(), static_cast<uint32_t>(text_.size()));
@@ -165,12 +195,20 @@ class NameBitsResult : public NameWalker<NameBitsResult> {
   private:
     std::u16string text_;
     NameBits mask_;
+    uint64_t query_;
 };
 
 class HeadTailNameBitsResult : public NameWalker<HeadTailNameBitsResult> {
   public:
     HeadTailNameBitsResult(const LoadedDatabase& db, std::u16string text, bool head)
-        : NameWalker(db), text_(std::move(text)), head_(head), mask_(PatternBits(text_)) {}
+        : NameWalker(db),
+          text_(std::move(text)),
+          head_(head),
+          mask_(PatternBits(text_)),
+          query_(SearchIndex::Query(mask_, PairMask(text_))) {}
+    bool FastTest(const SearchIndex& index, int32_t n, Verdict& v) const {
+        return index.MayContain(n, query_) && Test(EntryAt(n), v);
+    }
     bool Test(const NameEntry& e, Verdict&) const {
         const uint32_t tl = static_cast<uint32_t>(text_.size());
         if ((e.bits & mask_) != mask_ || e.length < tl) {
@@ -184,6 +222,7 @@ class HeadTailNameBitsResult : public NameWalker<HeadTailNameBitsResult> {
     std::u16string text_;
     bool head_;
     NameBits mask_;
+    uint64_t query_;
 };
 
 class WildcardResult : public NameWalker<WildcardResult> {
@@ -192,12 +231,18 @@ class WildcardResult : public NameWalker<WildcardResult> {
         mask_ = PatternBits(pattern);
         anchored_head_ = !pattern.empty() && pattern.front() != u'*';
         anchored_tail_ = !pattern.empty() && pattern.back() != u'*';
+        uint32_t pairs = 0;
         for (std::u16string& p : Split(pattern, u'*')) {
             if (!p.empty()) {
                 minimum_ += static_cast<uint32_t>(p.size());
+                pairs |= PairMask(p);
                 pieces_.push_back(std::move(p));
             }
         }
+        query_ = SearchIndex::Query(PatternBits(pattern), pairs);
+    }
+    bool FastTest(const SearchIndex& index, int32_t n, Verdict& v) const {
+        return index.MayContain(n, query_) && Test(EntryAt(n), v);
     }
     bool Test(const NameEntry& e, Verdict&) const {
         if ((e.bits & mask_) != mask_ || e.length < minimum_) {
@@ -243,6 +288,7 @@ class WildcardResult : public NameWalker<WildcardResult> {
 
   private:
     std::vector<std::u16string> pieces_;
+    uint64_t query_ = 0;
     NameBits mask_ = 0;
     uint32_t minimum_ = 0;
     bool anchored_head_ = false;
@@ -254,11 +300,17 @@ class KeywordsResult : public NameWalker<KeywordsResult> {
     KeywordsResult(const LoadedDatabase& db, const std::vector<std::u16string>& terms)
         : NameWalker(db) {
         std::u16string all;
+        uint32_t pairs = 0;
         for (const std::u16string& t : terms) {
             terms_.push_back(Lower(t));
             all += terms_.back();
+            pairs |= PairMask(terms_.back());
         }
         mask_ = PatternBits(all);
+        query_ = SearchIndex::Query(mask_, pairs);
+    }
+    bool FastTest(const SearchIndex& index, int32_t n, Verdict& v) const {
+        return index.MayContain(n, query_) && Test(EntryAt(n), v);
     }
     bool Test(const NameEntry& e, Verdict&) const {
         if ((e.bits & mask_) != mask_) {
@@ -279,6 +331,7 @@ class KeywordsResult : public NameWalker<KeywordsResult> {
   private:
     std::vector<std::u16string> terms_;
     NameBits mask_ = 0;
+    uint64_t query_ = 0;
 };
 
 class LogicalResult : public NameWalker<LogicalResult> {
@@ -311,6 +364,16 @@ class LogicalResult : public NameWalker<LogicalResult> {
             return false;
         }
         const NameView view{Text(e), e.length, e.bits, e.is_folder != 0};
+        v = tree_->MatchName(view);
+        return v != 0;
+    }
+    bool FastTest(const SearchIndex& index, int32_t n, Verdict& v) const {
+        const NameEntry& e = EntryAt(n);
+        if (e.count == 0) {
+            return false;
+        }
+        const NameView view{Text(e), e.length, e.bits, e.is_folder != 0,
+                            static_cast<uint32_t>(index.filter[static_cast<size_t>(n)] >> 32)};
         v = tree_->MatchName(view);
         return v != 0;
     }

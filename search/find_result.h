@@ -17,6 +17,7 @@
 #include "database/loaded_database.h"
 #include "search/matchers.h"
 #include "search/query.h"
+#include "search/search_index.h"
 
 namespace kavo {
 
@@ -52,6 +53,9 @@ class IKavoFindResult {
     virtual bool Next() = 0;
     virtual int32_t Current() const = 0;
     virtual void Release() {}
+    // Lets CollectUnits reject entries by the precomputed filters first. The index must
+    // belong to the walker's database and outlive the walker. Next ignores it.
+    virtual void UseIndex(const SearchIndex*) {}
 
     // The number of units (name entries or records) this walker goes over.
     virtual int32_t UnitCount() const = 0;

@@ -3,6 +3,7 @@
 #include "base/case_map.h"
 #include "base/text.h"
 #include "search/query.h"
+#include "search/search_index.h"
 #include "search/wildcard.h"
 
 namespace kavo {
@@ -25,29 +26,41 @@ bool MaskOk(const NameView& n, NameBits mask) {
     return (n.bits & mask) == mask;
 }
 
+bool PairsOk(const NameView& n, uint32_t mask) {
+    return (n.pairs & mask) == mask;
+}
+
 }  // namespace
 
 void CKeywordMatcher::Prepare() {
     LowerInPlace(text_);
     mask_ = PatternBits(text_);
     length_ = static_cast<uint32_t>(text_.size());
+    pair_mask_ = PairMask(text_);
 }
 
 Verdict CKeywordMatcher::MatchName(const NameView& n) const {
-    return MaskOk(n, mask_) && n.length >= length_ && Contains(n, text_) ? 1 : 0;
+    return MaskOk(n, mask_) && n.length >= length_ && PairsOk(n, pair_mask_) && Contains(n, text_)
+               ? 1
+               : 0;
 }
 
 void CWildcardMatcher::Prepare() {
     LowerInPlace(pattern_);
     mask_ = PatternBits(pattern_);
     minimum_ = 0;
-    for (const char16_t c : pattern_) {
+    pair_mask_ = 0;
+    for (size_t i = 0; i < pattern_.size(); ++i) {
+        const char16_t c = pattern_[i];
         minimum_ += c != u'*';
+        if (i > 0 && c != u'*' && c != u'?' && pattern_[i - 1] != u'*' && pattern_[i - 1] != u'?') {
+            pair_mask_ |= PairBit(pattern_[i - 1], c);
+        }
     }
 }
 
 Verdict CWildcardMatcher::MatchName(const NameView& n) const {
-    if (!MaskOk(n, mask_) || n.length < minimum_) {
+    if (!MaskOk(n, mask_) || n.length < minimum_ || !PairsOk(n, pair_mask_)) {
         return 0;
     }
     return WildcardMatch(std::u16string_view(n.text, n.length), pattern_) ? 1 : 0;
@@ -57,20 +70,27 @@ void CHeadMatcher::Prepare() {
     LowerInPlace(text_);
     mask_ = PatternBits(text_);
     length_ = static_cast<uint32_t>(text_.size());
+    pair_mask_ = PairMask(text_);
 }
 
 Verdict CHeadMatcher::MatchName(const NameView& n) const {
-    return MaskOk(n, mask_) && n.length >= length_ && BeginsWith(n, text_) ? 1 : 0;
+    return MaskOk(n, mask_) && n.length >= length_ && PairsOk(n, pair_mask_) && BeginsWith(n, text_)
+               ? 1
+               : 0;
 }
 
 void CTailMatcher::Prepare() {
     LowerInPlace(text_);
     mask_ = PatternBits(text_);
     length_ = static_cast<uint32_t>(text_.size());
+    pair_mask_ = PairMask(text_);
 }
 
 Verdict CTailMatcher::MatchName(const NameView& n) const {
-    return MaskOk(n, mask_) && n.length >= length_ && EndsWithText(n, text_) ? 1 : 0;
+    return MaskOk(n, mask_) && n.length >= length_ && PairsOk(n, pair_mask_) &&
+                   EndsWithText(n, text_)
+               ? 1
+               : 0;
 }
 
 void CHeadTailMatcher::Prepare() {
@@ -78,10 +98,12 @@ void CHeadTailMatcher::Prepare() {
     LowerInPlace(tail_);
     mask_ = PatternBits(head_ + tail_);
     total_ = static_cast<uint32_t>(head_.size() + tail_.size());
+    pair_mask_ = PairMask(head_) | PairMask(tail_);
 }
 
 Verdict CHeadTailMatcher::MatchName(const NameView& n) const {
-    return MaskOk(n, mask_) && n.length >= total_ && BeginsWith(n, head_) && EndsWithText(n, tail_)
+    return MaskOk(n, mask_) && n.length >= total_ && PairsOk(n, pair_mask_) &&
+                   BeginsWith(n, head_) && EndsWithText(n, tail_)
                ? 1
                : 0;
 }

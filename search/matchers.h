@@ -28,6 +28,8 @@ struct NameView {
     uint32_t length = 0;
     NameBits bits = 0;
     bool is_folder = false;
+    // The pair mask of the name (search/search_index.h) when known; all ones otherwise.
+    uint32_t pairs = ~uint32_t{0};
 };
 
 inline NameView ViewOfEntry(const LoadedDatabase& db, int32_t n) {
@@ -72,6 +74,7 @@ class CKeywordMatcher : public CMatcher {
     std::u16string text_;
     NameBits mask_ = 0;
     uint32_t length_ = 0;
+    uint32_t pair_mask_ = 0;
 };
 
 class CWildcardMatcher : public CMatcher {
@@ -84,6 +87,7 @@ class CWildcardMatcher : public CMatcher {
     std::u16string pattern_;
     NameBits mask_ = 0;
     uint32_t minimum_ = 0;
+    uint32_t pair_mask_ = 0;
 };
 
 class CHeadMatcher : public CMatcher {
@@ -96,6 +100,7 @@ class CHeadMatcher : public CMatcher {
     std::u16string text_;
     NameBits mask_ = 0;
     uint32_t length_ = 0;
+    uint32_t pair_mask_ = 0;
 };
 
 class CTailMatcher : public CMatcher {
@@ -108,6 +113,7 @@ class CTailMatcher : public CMatcher {
     std::u16string text_;
     NameBits mask_ = 0;
     uint32_t length_ = 0;
+    uint32_t pair_mask_ = 0;
 };
 
 class CHeadTailMatcher : public CMatcher {
@@ -122,6 +128,7 @@ class CHeadTailMatcher : public CMatcher {
     std::u16string tail_;
     uint32_t total_ = 0;
     NameBits mask_ = 0;
+    uint32_t pair_mask_ = 0;
 };
 
 class CFileMatcher : public CMatcher {

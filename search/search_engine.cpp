@@ -222,6 +222,10 @@ void SearchEngine::Walk(IKavoFindResult& walker,
                         const std::u16string& text,
                         bool fragment_rule) {
     if (fast_path_) {
+        if (!index_ || index_->size() != static_cast<size_t>(db_->NameCount())) {
+            index_ = SearchIndex::Build(*db_);
+        }
+        walker.UseIndex(index_.get());
         if (fragment_rule) {
             CollectParallel(
                 walker, filter, [this] { return new_query_.IsSet(); }, results_);

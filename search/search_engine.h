@@ -23,6 +23,7 @@
 #include "search/find_result.h"
 #include "search/matchers.h"
 #include "search/query.h"
+#include "search/search_index.h"
 
 namespace kavo {
 
@@ -103,6 +104,10 @@ class SearchEngine {
     // How named searches are found (the settings file's by default).
     void SetNamedSearchLookup(std::function<std::u16string(const std::u16string&)> f);
     void SetLogicalDrives(std::function<uint32_t()> f);
+    // The name filters of the fast path for this engine's database. Without one the engine
+    // builds its own on its first fast search; an owner that makes engines often (the web
+    // service) builds one with SearchIndex::Build and hands it to each.
+    void SetSearchIndex(std::shared_ptr<const SearchIndex> index) { index_ = std::move(index); }
 
   private:
     void ThreadProcedure();
@@ -139,6 +144,7 @@ class SearchEngine {
     std::vector<int32_t> results_;
     std::u16string current_folder_;
     std::vector<SortKey> sort_keys_;
+    std::shared_ptr<const SearchIndex> index_;
 };
 
 // The one-key and multi-key orders over a list of records, exposed so that the reference
