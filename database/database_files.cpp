@@ -195,35 +195,6 @@ DbStatus LoadRecordStore(const std::u16string& folder, RecordStore& store) {
 
 namespace {
 
-// Writes through a buffer of kKeyBufferBytes, flushed whenever the next piece would not fit.
-class BufferedOut {
-  public:
-    explicit BufferedOut(platform::FileWriter& w) : w_(w) { buf_.reserve(kKeyBufferBytes); }
-    void Put(const void* data, size_t n) {
-        if (buf_.size() + n > kKeyBufferBytes) {
-            Flush();
-        }
-        if (n > kKeyBufferBytes) {
-            ok_ = w_.Write(data, n) && ok_;
-            return;
-        }
-        const uint8_t* p = static_cast<const uint8_t*>(data);
-        buf_.insert(buf_.end(), p, p + n);
-    }
-    bool Flush() {
-        if (!buf_.empty()) {
-            ok_ = w_.Write(buf_.data(), buf_.size()) && ok_;
-            buf_.clear();
-        }
-        return ok_;
-    }
-
-  private:
-    platform::FileWriter& w_;
-    std::vector<uint8_t> buf_;
-    bool ok_ = true;
-};
-
 // Carries the user's hidden entries over to the new record indices.
 bool RewriteHiddenList(RecordStoreAccess& a) {
     const std::u16string path = a.Folder() + kHidFileName;
@@ -265,58 +236,91 @@ bool SaveRecordStoreAt(RecordStore& store, bool stamp_time, PackedTime now) {
     std::vector<FileRecord>& pool = a.Pool();
     const std::u16string& folder = a.Folder();
 
-    // Name records in key order, without the empty ones; their records in list order give
-    // the saved record order.
+    // One walk over the name records in key order, skipping the empty ones: it numbers the
+    // records (their list order within each name gives the saved order), writes the name
+    // items and keys, and gathers the records' fields in saved order for kavo.frs.
     Clock::time_point t0 = Clock::now();
-    std::vector<const std::pair<const std::u16string, NameRecord>*> kept;
-    kept.reserve(a.Names().size());
-    std::vector<uint32_t> order;
-    order.reserve(static_cast<size_t>(store.RecordCount()));
-    for (const auto& entry : a.Names()) {
-        if (entry.second.records.empty()) {
-            continue;
-        }
-        kept.push_back(&entry);
-        for (uint32_t slot : entry.second.records) {
-            pool[slot].index = static_cast<int32_t>(order.size());
-            order.push_back(slot);
-        }
-    }
+    const size_t count = static_cast<size_t>(store.RecordCount());
+    std::vector<RecordKey> keys, parent_keys;
+    std::vector<PackedTime> times;
+    std::vector<SizeCode> sizes;
+    keys.reserve(count);
+    parent_keys.reserve(count);
+    times.reserve(count);
+    sizes.reserve(count);
 
     platform::FileWriter nrs;
     bool ok = nrs.Open(folder + kNrsFileName);
     {
-        std::vector<uint8_t> items(4 + kItemBytes * kept.size());
-        PutU32(items.data(), static_cast<uint32_t>(kept.size()));
+        // One walk over the map for the items (they need only the names), keeping pointers
+        // to the kept names; the keys and records then follow that array, which lets the
+        // next nodes be fetched ahead instead of chasing the tree.
+        using Named = std::pair<const std::u16string, NameRecord>;
+        std::vector<const Named*> kept;
+        kept.reserve(a.Names().size());
+        std::vector<uint8_t> items(4 + kItemBytes * a.Names().size());
+        uint8_t* item = items.data() + 4;
         uint32_t first = 0;
-        for (size_t i = 0; i < kept.size(); ++i) {
-            const NameRecord& n = kept[i]->second;
-            uint8_t* p = items.data() + 4 + kItemBytes * i;
-            PutU32(p, n.bits);
-            PutU32(p + 4, first);
-            p[8] = n.wide;
-            p[9] = n.length;
-            p[10] = n.upper_count;
-            first += static_cast<uint32_t>(n.records.size());
+        for (const Named& entry : a.Names()) {
+            const NameRecord& name = entry.second;
+            if (name.records.empty()) {
+                continue;
+            }
+            kept.push_back(&entry);
+            PutU32(item, name.bits);
+            PutU32(item + 4, first);
+            item[8] = name.wide;
+            item[9] = name.length;
+            item[10] = name.upper_count;
+            item += kItemBytes;
+            first += static_cast<uint32_t>(name.records.size());
         }
-        ok = ok && nrs.Write(items.data(), items.size());
-        BufferedOut out(nrs);
-        uint8_t unit_bytes[2 * (kMaxNameLength * 2 + 2)];
-        for (const auto* entry : kept) {
-            const std::u16string& key = entry->first;
-            const bool wide = entry->second.wide != 0;
-            const size_t units = std::min(key.size(), sizeof unit_bytes / 2);
-            for (size_t u = 0; u < units; ++u) {
-                if (wide) {
-                    unit_bytes[2 * u] = static_cast<uint8_t>(key[u]);
-                    unit_bytes[2 * u + 1] = static_cast<uint8_t>(key[u] >> 8);
-                } else {
-                    unit_bytes[u] = static_cast<uint8_t>(key[u]);
+        PutU32(items.data(), static_cast<uint32_t>(kept.size()));
+        ok = ok && nrs.Write(items.data(), 4 + kItemBytes * kept.size());
+        items = std::vector<uint8_t>();
+
+        // The keys go through one buffer of kKeyBufferBytes, flushed whenever the next key
+        // would not fit.
+        std::vector<uint8_t> buffer(kKeyBufferBytes);
+        size_t used = 0;
+        constexpr size_t kAhead = 16;
+        for (size_t n = 0; n < kept.size(); ++n) {
+            if (n + kAhead < kept.size()) {
+                const Named* ahead = kept[n + kAhead];
+                __builtin_prefetch(ahead->first.data());
+                __builtin_prefetch(ahead->second.records.data());
+                const Named* near = kept[n + kAhead / 2];
+                __builtin_prefetch(&pool[near->second.records.front()], 1);
+            }
+            const std::u16string& key = kept[n]->first;
+            const NameRecord& name = kept[n]->second;
+            for (uint32_t slot : name.records) {
+                FileRecord& r = pool[slot];
+                r.index = static_cast<int32_t>(keys.size());
+                keys.push_back(r.key);
+                parent_keys.push_back(r.parent_key);
+                times.push_back(r.time);
+                sizes.push_back(r.size);
+            }
+            const size_t need = key.size() * (name.wide ? 2 : 1);
+            if (used + need > buffer.size()) {
+                ok = ok && nrs.Write(buffer.data(), used);
+                used = 0;
+            }
+            uint8_t* out = buffer.data() + used;
+            if (name.wide) {
+                for (char16_t u : key) {
+                    *out++ = static_cast<uint8_t>(u);
+                    *out++ = static_cast<uint8_t>(u >> 8);
+                }
+            } else {
+                for (char16_t u : key) {
+                    *out++ = static_cast<uint8_t>(u);
                 }
             }
-            out.Put(unit_bytes, wide ? 2 * units : units);
+            used += need;
         }
-        ok = out.Flush() && ok;
+        ok = ok && nrs.Write(buffer.data(), used);
     }
     StatusOut(u"Dump name records: %d ms\n", MsSince(t0));
 
@@ -324,25 +328,51 @@ bool SaveRecordStoreAt(RecordStore& store, bool stamp_time, PackedTime now) {
     platform::FileWriter frs;
     ok = frs.Open(folder + kFrsFileName) && ok;
     {
+        // Folder key -> saved index, in a flat table: one probe a record instead of a walk
+        // through the nodes of the directory index.
         const std::unordered_map<RecordKey, uint32_t>& dir = a.Directory();
-        std::vector<int32_t> parent(order.size());
-        for (size_t i = 0; i < order.size(); ++i) {
-            const RecordKey pk = pool[order[i]].parent_key;
-            int32_t p = -1;
-            if (pk != 0) {
-                auto it = dir.find(pk);
-                if (it != dir.end()) {
-                    p = pool[it->second].index;
+        size_t cap = 16;
+        while (cap < dir.size() * 2) {
+            cap <<= 1;
+        }
+        std::vector<RecordKey> table_key(cap, 0);
+        std::vector<int32_t> table_index(cap, -1);
+        auto hash = [cap](RecordKey k) {
+            k ^= k >> 33;
+            k *= 0xff51afd7ed558ccdull;
+            k ^= k >> 33;
+            return static_cast<size_t>(k) & (cap - 1);
+        };
+        for (const auto& [k, slot] : dir) {
+            if (k == 0) {
+                continue;  // 0 means "no parent"
+            }
+            size_t h = hash(k);
+            while (table_index[h] >= 0 && table_key[h] != k) {
+                h = (h + 1) & (cap - 1);
+            }
+            table_key[h] = k;
+            table_index[h] = pool[slot].index;
+        }
+        std::vector<int32_t> parent(count, -1);
+        for (size_t i = 0; i < count; ++i) {
+            const RecordKey pk = parent_keys[i];
+            if (pk == 0) {
+                continue;
+            }
+            for (size_t h = hash(pk); table_index[h] >= 0; h = (h + 1) & (cap - 1)) {
+                if (table_key[h] == pk) {
+                    parent[i] = table_index[h];
+                    break;
                 }
             }
-            parent[i] = p;
         }
         // A scanner that reported a folder inside itself must not make the file unreadable.
         BreakParentCycles(parent);
 
         std::array<uint8_t, kHeaderBytes> header = store.Header();
         PutU32(header.data(), kFormatStamp);
-        PutU32(header.data() + 4, static_cast<uint32_t>(order.size()));
+        PutU32(header.data() + 4, static_cast<uint32_t>(count));
         if (stamp_time) {
             PutU32(header.data() + 8, now);
         }
@@ -359,26 +389,28 @@ bool SaveRecordStoreAt(RecordStore& store, bool stamp_time, PackedTime now) {
             }
             start += len;
         }
-        BufferedOut out(frs);
-        out.Put(header.data(), header.size());
-        out.Put(drives.data(), drives.size());
-        uint8_t rec[kRecordBytes];
-        for (size_t i = 0; i < order.size(); ++i) {
-            const FileRecord& r = pool[order[i]];
-            PutU64(rec, r.key);
-            PutU32(rec + 8, static_cast<uint32_t>(parent[i]));
-            PutU32(rec + 12, r.time);
-            PutU32(rec + 16, static_cast<uint32_t>(r.size));
-            out.Put(rec, sizeof rec);
+        ok = ok && frs.Write(header.data(), header.size());
+        ok = ok && frs.Write(drives.data(), drives.size());
+        constexpr size_t kChunkRecords = (4u << 20) / kRecordBytes;
+        std::vector<uint8_t> chunk(kChunkRecords * kRecordBytes);
+        for (size_t i = 0; i < count && ok; i += kChunkRecords) {
+            const size_t n = std::min(kChunkRecords, count - i);
+            uint8_t* rec = chunk.data();
+            for (size_t j = i; j < i + n; ++j, rec += kRecordBytes) {
+                PutU64(rec, keys[j]);
+                PutU32(rec + 8, static_cast<uint32_t>(parent[j]));
+                PutU32(rec + 12, times[j]);
+                PutU32(rec + 16, static_cast<uint32_t>(sizes[j]));
+            }
+            ok = frs.Write(chunk.data(), n * kRecordBytes);
         }
-        out.Put(names.data(), names.size());
+        ok = ok && frs.Write(names.data(), names.size());
         std::vector<uint8_t> volumes(kVolumeTableBytes);
         for (size_t v = 0; v < kVolumeSlotCount; ++v) {
             WriteVolumeSlot(volumes.data() + v * kSlotBytes,
                             store.Volume(static_cast<uint32_t>(v)));
         }
-        out.Put(volumes.data(), volumes.size());
-        ok = out.Flush() && ok;
+        ok = ok && frs.Write(volumes.data(), volumes.size());
         if (ok) {
             std::memcpy(store.Header().data(), header.data(), header.size());
         }
