@@ -103,7 +103,8 @@ bool LoadMftLayout(platform::IRawVolume& volume, MftLayout* layout) {
     std::vector<uint8_t> record(boot->record_size);
     if (!ReadExact(volume, boot->mft_offset, record.data(), record.size()))
         return false;
-    ApplyFixup(record.data(), record.size());
+    if (!ApplyFixup(record.data(), record.size()))
+        return false;
     auto header = DecodeRecordHeader(record.data(), record.size());
     if (!header)
         return false;
@@ -217,8 +218,7 @@ bool ReadMftRecord(platform::IRawVolume& volume,
         at_offset += chunk;
         size -= chunk;
     }
-    ApplyFixup(buffer, layout.boot.record_size);
-    return true;
+    return ApplyFixup(buffer, layout.boot.record_size);
 }
 
 DecodedName DecodeRecord(const uint8_t* record, size_t size, MftEntry* entry, uint64_t* base) {
@@ -300,11 +300,13 @@ char16_t* MftParser::PoolCopy(const uint8_t* units, uint16_t length) {
 
 void MftParser::DecodeInto(uint8_t* record, uint32_t index) {
     const size_t size = layout_.boot.record_size;
-    ApplyFixup(record, size);
+    ++parsed_;
+    // A record whose fixups cannot be applied is damaged: it stays an empty entry.
+    if (!ApplyFixup(record, size))
+        return;
     MftEntry& entry = entries_[index];
     uint64_t base = 0;
     DecodedName name = DecodeRecord(record, size, &entry, &base);
-    ++parsed_;
     if (name.units) {
         entry.name = PoolCopy(name.units, name.length);
         entry.name_length = name.length;
