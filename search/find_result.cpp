@@ -351,6 +351,7 @@ class LogicalResult : public NameWalker<LogicalResult> {
             tree_ = std::move(both);
         }
         tree_->Prepare();
+        has_queries_ = tree_->NameQueries(queries_);
     }
     ~LogicalResult() override { Release(); }
     void Release() override {
@@ -368,6 +369,18 @@ class LogicalResult : public NameWalker<LogicalResult> {
         return v != 0;
     }
     bool FastTest(const SearchIndex& index, int32_t n, Verdict& v) const {
+        if (has_queries_) {
+            bool may = false;
+            for (const uint64_t q : queries_) {
+                if (index.MayContain(n, q)) {
+                    may = true;
+                    break;
+                }
+            }
+            if (!may) {
+                return false;  // the tree would say 0
+            }
+        }
         const NameEntry& e = EntryAt(n);
         if (e.count == 0) {
             return false;
@@ -384,6 +397,8 @@ class LogicalResult : public NameWalker<LogicalResult> {
 
   private:
     MatcherPtr tree_;
+    std::vector<uint64_t> queries_;
+    bool has_queries_ = false;
 };
 
 class AllResult : public IKavoFindResult {

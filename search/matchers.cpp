@@ -108,6 +108,31 @@ Verdict CHeadTailMatcher::MatchName(const NameView& n) const {
                : 0;
 }
 
+bool CKeywordMatcher::NameQueries(std::vector<uint64_t>& alts) const {
+    alts.assign(1, SearchIndex::Query(mask_, pair_mask_));
+    return true;
+}
+
+bool CWildcardMatcher::NameQueries(std::vector<uint64_t>& alts) const {
+    alts.assign(1, SearchIndex::Query(mask_, pair_mask_));
+    return true;
+}
+
+bool CHeadMatcher::NameQueries(std::vector<uint64_t>& alts) const {
+    alts.assign(1, SearchIndex::Query(mask_, pair_mask_));
+    return true;
+}
+
+bool CTailMatcher::NameQueries(std::vector<uint64_t>& alts) const {
+    alts.assign(1, SearchIndex::Query(mask_, pair_mask_));
+    return true;
+}
+
+bool CHeadTailMatcher::NameQueries(std::vector<uint64_t>& alts) const {
+    alts.assign(1, SearchIndex::Query(mask_, pair_mask_));
+    return true;
+}
+
 uint64_t RecordSizeBytes(const LoadedDatabase& db, int32_t r) {
     const SizeCode s = db.Size(r);
     if (s > 0) {
@@ -255,6 +280,49 @@ Verdict CAndMatcher::MatchName(const NameView& n) const {
         }
     }
     return result;
+}
+
+bool CAndMatcher::NameQueries(std::vector<uint64_t>& alts) const {
+    // Every child must say non-zero: the conditions of all children hold together.
+    bool any = false;
+    std::vector<uint64_t> child;
+    for (size_t i = 0; i < active_; ++i) {
+        if (!children_[i]->NameQueries(child)) {
+            continue;
+        }
+        if (!any) {
+            alts = child;
+            any = true;
+            continue;
+        }
+        if (alts.size() * child.size() > kMaxNameQueries) {
+            continue;  // dropping a condition only loosens the filter
+        }
+        std::vector<uint64_t> both;
+        for (const uint64_t a : alts) {
+            for (const uint64_t c : child) {
+                both.push_back(a | c);
+            }
+        }
+        alts.swap(both);
+    }
+    return any;
+}
+
+bool COrMatcher::NameQueries(std::vector<uint64_t>& alts) const {
+    // Some child must say non-zero: any one child's condition.
+    alts.clear();
+    std::vector<uint64_t> child;
+    for (size_t i = 0; i < active_; ++i) {
+        if (!children_[i]->NameQueries(child)) {
+            return false;
+        }
+        alts.insert(alts.end(), child.begin(), child.end());
+        if (alts.size() > kMaxNameQueries) {
+            return false;
+        }
+    }
+    return active_ > 0;
 }
 
 MatcherPtr COrMatcher::TakeOnly() {

@@ -59,7 +59,14 @@ class CMatcher {
     virtual void Release() {}
     virtual Verdict MatchRecord(int32_t) const { return -1; }
     virtual Verdict MatchName(const NameView&) const { return -1; }
+    // A necessary condition for a name verdict other than 0, as alternatives of index
+    // queries (search/search_index.h): when a name meets none of them, MatchName says 0.
+    // False when there is no such condition (the verdict may be non-zero for any name).
+    virtual bool NameQueries(std::vector<uint64_t>&) const { return false; }
 };
+
+// The most alternatives a condition may have before it is given up as too loose.
+inline constexpr size_t kMaxNameQueries = 32;
 
 using MatcherPtr = std::unique_ptr<CMatcher>;
 
@@ -69,6 +76,7 @@ class CKeywordMatcher : public CMatcher {
     explicit CKeywordMatcher(std::u16string text) : text_(std::move(text)) {}
     void Prepare() override;
     Verdict MatchName(const NameView& n) const override;
+    bool NameQueries(std::vector<uint64_t>& alts) const override;
 
   private:
     std::u16string text_;
@@ -82,6 +90,7 @@ class CWildcardMatcher : public CMatcher {
     explicit CWildcardMatcher(std::u16string pattern) : pattern_(std::move(pattern)) {}
     void Prepare() override;
     Verdict MatchName(const NameView& n) const override;
+    bool NameQueries(std::vector<uint64_t>& alts) const override;
 
   private:
     std::u16string pattern_;
@@ -95,6 +104,7 @@ class CHeadMatcher : public CMatcher {
     explicit CHeadMatcher(std::u16string text) : text_(std::move(text)) {}
     void Prepare() override;
     Verdict MatchName(const NameView& n) const override;
+    bool NameQueries(std::vector<uint64_t>& alts) const override;
 
   private:
     std::u16string text_;
@@ -108,6 +118,7 @@ class CTailMatcher : public CMatcher {
     explicit CTailMatcher(std::u16string text) : text_(std::move(text)) {}
     void Prepare() override;
     Verdict MatchName(const NameView& n) const override;
+    bool NameQueries(std::vector<uint64_t>& alts) const override;
 
   private:
     std::u16string text_;
@@ -122,6 +133,7 @@ class CHeadTailMatcher : public CMatcher {
         : head_(std::move(head)), tail_(std::move(tail)) {}
     void Prepare() override;
     Verdict MatchName(const NameView& n) const override;
+    bool NameQueries(std::vector<uint64_t>& alts) const override;
 
   private:
     std::u16string head_;
@@ -267,6 +279,7 @@ class CAndMatcher : public CMatcher {
     void Release() override;
     Verdict MatchRecord(int32_t r) const override;
     Verdict MatchName(const NameView& n) const override;
+    bool NameQueries(std::vector<uint64_t>& alts) const override;
 
   private:
     std::vector<MatcherPtr> children_;
@@ -282,6 +295,7 @@ class COrMatcher : public CMatcher {
     void Release() override;
     Verdict MatchRecord(int32_t r) const override;
     Verdict MatchName(const NameView& n) const override;
+    bool NameQueries(std::vector<uint64_t>& alts) const override;
 
   private:
     std::vector<MatcherPtr> children_;

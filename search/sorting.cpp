@@ -154,6 +154,39 @@ void SortKeyed(std::vector<Keyed>& items) {
     std::inplace_merge(items.begin(), mid, items.end(), less);
 }
 
+// Least-significant-digit radix sort of `v` on its low `bits` bits, 11 bits a pass.
+void RadixSort(std::vector<uint64_t>& v, int bits) {
+    constexpr int kDigit = 11;
+    constexpr size_t kBuckets = size_t{1} << kDigit;
+    std::vector<uint64_t> tmp(v.size());
+    std::vector<size_t> count(kBuckets);
+    for (int shift = 0; shift < bits; shift += kDigit) {
+        std::fill(count.begin(), count.end(), 0);
+        for (const uint64_t x : v) {
+            ++count[(x >> shift) & (kBuckets - 1)];
+        }
+        size_t sum = 0;
+        for (size_t& c : count) {
+            const size_t here = c;
+            c = sum;
+            sum += here;
+        }
+        for (const uint64_t x : v) {
+            tmp[count[(x >> shift) & (kBuckets - 1)]++] = x;
+        }
+        v.swap(tmp);
+    }
+}
+
+int BitWidth(uint64_t x) {
+    int n = 0;
+    while (x != 0) {
+        ++n;
+        x >>= 1;
+    }
+    return n;
+}
+
 bool SortFastSingle(const LoadedDatabase& db,
                     const DigestInformation* d,
                     std::vector<int32_t>& v,
@@ -203,9 +236,34 @@ bool SortFastSingle(const LoadedDatabase& db,
         default:
             return false;  // EXT and PATH compare records directly
     }
+    // When key and record index fit in 64 bits together, one radix sort of the packed
+    // values gives the order (key, then record) directly.
+    std::vector<uint64_t> values(v.size());
+    uint64_t max_value = 0;
+    int32_t max_record = 0;
+    for (size_t i = 0; i < v.size(); ++i) {
+        values[i] = value(db, d, v[i]);
+        max_value = std::max(max_value, values[i]);
+        max_record = std::max(max_record, v[i]);
+    }
+    const int record_bits = BitWidth(static_cast<uint64_t>(max_record));
+    const int value_bits = BitWidth(max_value);
+    if (record_bits + value_bits <= 64 && v.size() >= 256) {
+        for (size_t i = 0; i < v.size(); ++i) {
+            values[i] =
+                (record_bits == 64 ? 0 : values[i] << record_bits) | static_cast<uint64_t>(v[i]);
+        }
+        RadixSort(values, record_bits + value_bits);
+        const uint64_t mask = record_bits == 0 ? 0 : (~uint64_t{0} >> (64 - record_bits));
+        const size_t n = v.size();
+        for (size_t i = 0; i < n; ++i) {
+            v[k.ascending ? i : n - 1 - i] = static_cast<int32_t>(values[i] & mask);
+        }
+        return true;
+    }
     std::vector<Keyed> items(v.size());
     for (size_t i = 0; i < v.size(); ++i) {
-        items[i] = {value(db, d, v[i]), v[i]};
+        items[i] = {values[i], v[i]};
     }
     SortKeyed(items);
     if (k.ascending) {
