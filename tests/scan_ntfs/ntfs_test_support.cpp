@@ -108,13 +108,21 @@ std::map<uint64_t, FoundItem> FoundByRecord(const RecordingListener& listener) {
 }
 
 static std::string PathOf(const std::map<uint64_t, FoundItem>& found, uint64_t record) {
-    std::string path;
+    std::vector<std::string> parts;
     for (int depth = 0; record != 5 && depth < 512; ++depth) {
         auto it = found.find(record);
-        if (it == found.end())
-            return "?" + std::to_string(record) + (path.empty() ? "" : "/") + path;
-        path = Utf16ToUtf8(it->second.name) + (path.empty() ? "" : "/") + path;
+        if (it == found.end()) {
+            parts.push_back(Cat("?", std::to_string(record)));
+            break;
+        }
+        parts.push_back(Utf16ToUtf8(it->second.name));
         record = it->second.parent;
+    }
+    std::string path;
+    for (auto p = parts.rbegin(); p != parts.rend(); ++p) {
+        if (!path.empty())
+            path.append(1, '/');
+        path.append(*p);
     }
     return path;
 }
@@ -137,7 +145,7 @@ std::vector<std::string> CompareWithListing(
             continue;
         auto it = found.find(record);
         if (it == found.end()) {
-            bad.push_back("missing " + std::to_string(record) + " " + items[0].path);
+            bad.push_back(Cat("missing ", std::to_string(record), " ", items[0].path));
             continue;
         }
         if (orphan)
@@ -148,25 +156,25 @@ std::vector<std::string> CompareWithListing(
             if (i.path == path)
                 match = &i;
         if (!match) {
-            bad.push_back("path " + std::to_string(record) + " " + path + " listed " +
-                          items[0].path);
+            bad.push_back(
+                Cat("path ", std::to_string(record), " ", path, " listed ", items[0].path));
             continue;
         }
         if (match->folder != it->second.folder)
-            bad.push_back("folder flag " + std::to_string(record) + " " + path);
+            bad.push_back(Cat("folder flag ", std::to_string(record), " ", path));
         if (!match->folder) {
             int64_t want = match->size < 0x80000000ull ? static_cast<int64_t>(match->size)
                                                        : -static_cast<int64_t>(match->size / 1024);
             if (want != it->second.size)
-                bad.push_back("size " + std::to_string(record) + " " + path + " " +
-                              std::to_string(want) + " != " + std::to_string(it->second.size));
+                bad.push_back(Cat("size ", std::to_string(record), " ", path, " ",
+                                  std::to_string(want), " != ", std::to_string(it->second.size)));
         }
     }
     for (const auto& [record, item] : found) {
         if (record == 5)
             continue;
         if (!listed.count(record))
-            bad.push_back("extra " + std::to_string(record) + " " + PathOf(found, record));
+            bad.push_back(Cat("extra ", std::to_string(record), " ", PathOf(found, record)));
     }
     return bad;
 }

@@ -117,4 +117,12 @@ void AppendUsnRecord(std::vector<uint8_t>* j,
 
 std::vector<uint8_t> ReadHostFile(const std::string& host_path);
 
+// Concatenates texts by appending (the mingw -O3 build warns falsely on literal + string).
+template <typename... Parts>
+std::string Cat(const Parts&... parts) {
+    std::string out;
+    (out.append(parts), ...);
+    return out;
+}
+
 }  // namespace kavo::test

@@ -121,11 +121,11 @@ TEST(UsnJournal, WindowsRecordsDecodeAsFsutilListsThem) {
         EXPECT_EQ(std::to_string(r.usn), want["Usn"]);
         EXPECT_EQ(Utf16ToUtf8(r.Name()), want["File name"]);
         EXPECT_EQ(std::to_string(2 * r.name_units), want["File name length"]);
-        EXPECT_EQ("0x" + Hex(r.reason, 8), want["Reason"].substr(0, 10));
-        EXPECT_EQ("0x" + Hex(r.file_attributes, 8), want["File attributes"].substr(0, 10));
+        EXPECT_EQ(Cat("0x", Hex(r.reason, 8)), want["Reason"].substr(0, 10));
+        EXPECT_EQ(Cat("0x", Hex(r.file_attributes, 8)), want["File attributes"].substr(0, 10));
         EXPECT_EQ(Hex(r.file_reference, 32), want["File ID"]);
         EXPECT_EQ(Hex(r.parent_reference, 32), want["Parent file ID"]);
-        EXPECT_EQ("0x" + Hex(r.source_info, 8), want["Source info"].substr(0, 10));
+        EXPECT_EQ(Cat("0x", Hex(r.source_info, 8)), want["Source info"].substr(0, 10));
         EXPECT_EQ(std::to_string(r.security_id), want["Security ID"]);
     }
 }
