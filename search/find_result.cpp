@@ -99,6 +99,17 @@ class NameWalker : public IKavoFindResult {
                       const CandidateFilter& filter,
                       std::vector<int32_t>& out) const override {
         const Derived& self = static_cast<const Derived&>(*this);
+        // With a batch record rule, the records of consecutive accepted entries (which are
+        // consecutive records) are judged as one run.
+        const bool batch = filter.mode == CandidateFilter::Folder::kNone && self.HasBatch();
+        int32_t run_first = 0;
+        int32_t run_end = 0;
+        auto flush = [&] {
+            if (run_end > run_first) {
+                self.CollectRecords(run_first, run_end - run_first, filter.apply_hidden, out);
+            }
+            run_first = run_end = 0;
+        };
         for (int32_t n = begin; n < end; ++n) {
             Verdict v = 1;
             if (index_ ? !self.FastTest(*index_, n, v)
@@ -106,6 +117,14 @@ class NameWalker : public IKavoFindResult {
                 continue;
             }
             const NameEntry& e = entries_[static_cast<size_t>(n)];
+            if (batch) {
+                if (e.first != run_end) {
+                    flush();
+                    run_first = e.first;
+                }
+                run_end = e.first + e.count;
+                continue;
+            }
             const int32_t stop = e.first + e.count;
             for (int32_t r = e.first; r < stop; ++r) {
                 if (self.RecordPasses(r, v) && filter.Keep(r)) {
@@ -113,10 +132,14 @@ class NameWalker : public IKavoFindResult {
                 }
             }
         }
+        flush();
     }
 
     // Default record rule: every record of an accepted entry.
     bool RecordPasses(int32_t, Verdict) const { return true; }
+    // A batch form of the record rule over a run of records (HasBatch: there is one).
+    bool HasBatch() const { return false; }
+    bool CollectRecords(int32_t, int32_t, bool, std::vector<int32_t>&) const { return false; }
 
     // The entry test with the index's filters first; the default has none.
     bool FastTest(const SearchIndex&, int32_t n, Verdict& v) const {
@@ -154,7 +177,7 @@ class SingleCharResult : public NameWalker<SingleCharResult> {
         // For these characters the text-derived mask says exactly whether the name has it;
         // the stored mask is still checked, as the plain test does.
         if (exact_) {
-            return index.MayContain(n, mask_) && (EntryAt(n).bits & mask_) == mask_;
+            return index.MayContain(n, NameQuery{0, mask_}) && (EntryAt(n).bits & mask_) == mask_;
         }
         return Test(EntryAt(n), v);
     }
@@ -183,7 +206,7 @@ class NameBitsResult : public NameWalker<NameBitsResult> {
         : NameWalker(db),
           text_(std::move(text)),
           mask_(PatternBits(text_)),
-          query_(SearchIndex::Query(mask_, PairMask(text_))) {}
+          query_{PairMask(text_), mask_} {}
     bool FastTest(const SearchIndex& index, int32_t n, Verdict& v) const {
         return index.MayContain(n, query_) && Test(EntryAt(n), v);
     }
@@ -195,7 +218,7 @@ class NameBitsResult : public NameWalker<NameBitsResult> {
   private:
     std::u16string text_;
     NameBits mask_;
-    uint64_t query_;
+    NameQuery query_;
 };
 
 class HeadTailNameBitsResult : public NameWalker<HeadTailNameBitsResult> {
@@ -205,7 +228,7 @@ class HeadTailNameBitsResult : public NameWalker<HeadTailNameBitsResult> {
           text_(std::move(text)),
           head_(head),
           mask_(PatternBits(text_)),
-          query_(SearchIndex::Query(mask_, PairMask(text_))) {}
+          query_{PairMask(text_), mask_} {}
     bool FastTest(const SearchIndex& index, int32_t n, Verdict& v) const {
         return index.MayContain(n, query_) && Test(EntryAt(n), v);
     }
@@ -222,7 +245,7 @@ class HeadTailNameBitsResult : public NameWalker<HeadTailNameBitsResult> {
     std::u16string text_;
     bool head_;
     NameBits mask_;
-    uint64_t query_;
+    NameQuery query_;
 };
 
 class WildcardResult : public NameWalker<WildcardResult> {
@@ -231,7 +254,7 @@ class WildcardResult : public NameWalker<WildcardResult> {
         mask_ = PatternBits(pattern);
         anchored_head_ = !pattern.empty() && pattern.front() != u'*';
         anchored_tail_ = !pattern.empty() && pattern.back() != u'*';
-        uint32_t pairs = 0;
+        uint64_t pairs = 0;
         for (std::u16string& p : Split(pattern, u'*')) {
             if (!p.empty()) {
                 minimum_ += static_cast<uint32_t>(p.size());
@@ -239,7 +262,7 @@ class WildcardResult : public NameWalker<WildcardResult> {
                 pieces_.push_back(std::move(p));
             }
         }
-        query_ = SearchIndex::Query(PatternBits(pattern), pairs);
+        query_ = NameQuery{pairs, PatternBits(pattern)};
     }
     bool FastTest(const SearchIndex& index, int32_t n, Verdict& v) const {
         return index.MayContain(n, query_) && Test(EntryAt(n), v);
@@ -288,7 +311,7 @@ class WildcardResult : public NameWalker<WildcardResult> {
 
   private:
     std::vector<std::u16string> pieces_;
-    uint64_t query_ = 0;
+    NameQuery query_;
     NameBits mask_ = 0;
     uint32_t minimum_ = 0;
     bool anchored_head_ = false;
@@ -300,14 +323,14 @@ class KeywordsResult : public NameWalker<KeywordsResult> {
     KeywordsResult(const LoadedDatabase& db, const std::vector<std::u16string>& terms)
         : NameWalker(db) {
         std::u16string all;
-        uint32_t pairs = 0;
+        uint64_t pairs = 0;
         for (const std::u16string& t : terms) {
             terms_.push_back(Lower(t));
             all += terms_.back();
             pairs |= PairMask(terms_.back());
         }
         mask_ = PatternBits(all);
-        query_ = SearchIndex::Query(mask_, pairs);
+        query_ = NameQuery{pairs, mask_};
     }
     bool FastTest(const SearchIndex& index, int32_t n, Verdict& v) const {
         return index.MayContain(n, query_) && Test(EntryAt(n), v);
@@ -331,7 +354,7 @@ class KeywordsResult : public NameWalker<KeywordsResult> {
   private:
     std::vector<std::u16string> terms_;
     NameBits mask_ = 0;
-    uint64_t query_ = 0;
+    NameQuery query_;
 };
 
 class LogicalResult : public NameWalker<LogicalResult> {
@@ -352,6 +375,8 @@ class LogicalResult : public NameWalker<LogicalResult> {
         }
         tree_->Prepare();
         has_queries_ = tree_->NameQueries(queries_);
+        std::vector<int32_t> none;
+        batch_ = tree_->CollectRecords(0, 0, false, none);
     }
     ~LogicalResult() override { Release(); }
     void Release() override {
@@ -371,7 +396,7 @@ class LogicalResult : public NameWalker<LogicalResult> {
     bool FastTest(const SearchIndex& index, int32_t n, Verdict& v) const {
         if (has_queries_) {
             bool may = false;
-            for (const uint64_t q : queries_) {
+            for (const NameQuery& q : queries_) {
                 if (index.MayContain(n, q)) {
                     may = true;
                     break;
@@ -386,7 +411,7 @@ class LogicalResult : public NameWalker<LogicalResult> {
             return false;
         }
         const NameView view{Text(e), e.length, e.bits, e.is_folder != 0,
-                            static_cast<uint32_t>(index.filter[static_cast<size_t>(n)] >> 32)};
+                            index.pairs[static_cast<size_t>(n)]};
         v = tree_->MatchName(view);
         return v != 0;
     }
@@ -394,11 +419,19 @@ class LogicalResult : public NameWalker<LogicalResult> {
         const Verdict rv = tree_->MatchRecord(r);
         return rv == 1 || (rv < 0 && name_verdict == 1);
     }
+    bool HasBatch() const { return batch_; }
+    bool CollectRecords(int32_t first,
+                        int32_t count,
+                        bool apply_hidden,
+                        std::vector<int32_t>& out) const {
+        return tree_->CollectRecords(first, count, apply_hidden, out);
+    }
 
   private:
     MatcherPtr tree_;
-    std::vector<uint64_t> queries_;
+    std::vector<NameQuery> queries_;
     bool has_queries_ = false;
+    bool batch_ = false;
 };
 
 class AllResult : public IKavoFindResult {

@@ -26,7 +26,7 @@ bool MaskOk(const NameView& n, NameBits mask) {
     return (n.bits & mask) == mask;
 }
 
-bool PairsOk(const NameView& n, uint32_t mask) {
+bool PairsOk(const NameView& n, uint64_t mask) {
     return (n.pairs & mask) == mask;
 }
 
@@ -108,28 +108,28 @@ Verdict CHeadTailMatcher::MatchName(const NameView& n) const {
                : 0;
 }
 
-bool CKeywordMatcher::NameQueries(std::vector<uint64_t>& alts) const {
-    alts.assign(1, SearchIndex::Query(mask_, pair_mask_));
+bool CKeywordMatcher::NameQueries(std::vector<NameQuery>& alts) const {
+    alts.assign(1, NameQuery{pair_mask_, mask_});
     return true;
 }
 
-bool CWildcardMatcher::NameQueries(std::vector<uint64_t>& alts) const {
-    alts.assign(1, SearchIndex::Query(mask_, pair_mask_));
+bool CWildcardMatcher::NameQueries(std::vector<NameQuery>& alts) const {
+    alts.assign(1, NameQuery{pair_mask_, mask_});
     return true;
 }
 
-bool CHeadMatcher::NameQueries(std::vector<uint64_t>& alts) const {
-    alts.assign(1, SearchIndex::Query(mask_, pair_mask_));
+bool CHeadMatcher::NameQueries(std::vector<NameQuery>& alts) const {
+    alts.assign(1, NameQuery{pair_mask_, mask_});
     return true;
 }
 
-bool CTailMatcher::NameQueries(std::vector<uint64_t>& alts) const {
-    alts.assign(1, SearchIndex::Query(mask_, pair_mask_));
+bool CTailMatcher::NameQueries(std::vector<NameQuery>& alts) const {
+    alts.assign(1, NameQuery{pair_mask_, mask_});
     return true;
 }
 
-bool CHeadTailMatcher::NameQueries(std::vector<uint64_t>& alts) const {
-    alts.assign(1, SearchIndex::Query(mask_, pair_mask_));
+bool CHeadTailMatcher::NameQueries(std::vector<NameQuery>& alts) const {
+    alts.assign(1, NameQuery{pair_mask_, mask_});
     return true;
 }
 
@@ -163,6 +163,58 @@ bool IsAncestor(const LoadedDatabase& db, int32_t folder, int32_t r) {
 Verdict FileSizeMatcher::MatchRecord(int32_t r) const {
     const uint64_t size = RecordSizeBytes(*ctx_.db, r);
     return lower_ <= size && size <= upper_ ? 1 : 0;
+}
+
+namespace {
+
+// Appends the records of [first, first + count) that `pass` accepts, without a branch per
+// record on the (unpredictable) verdict.
+template <typename Pass>
+void AppendPassing(const LoadedDatabase& db,
+                   int32_t first,
+                   int32_t count,
+                   bool apply_hidden,
+                   std::vector<int32_t>& out,
+                   Pass pass) {
+    const size_t base = out.size();
+    out.resize(base + static_cast<size_t>(count));
+    int32_t* w = out.data() + base;
+    size_t k = 0;
+    for (int32_t r = first; r < first + count; ++r) {
+        const bool keep = pass(r) && (!apply_hidden || db.HiddenMark(r) == 0);
+        w[k] = r;
+        k += keep ? 1 : 0;
+    }
+    out.resize(base + k);
+}
+
+}  // namespace
+
+bool FileSizeMatcher::CollectRecords(int32_t first,
+                                     int32_t count,
+                                     bool apply_hidden,
+                                     std::vector<int32_t>& out) const {
+    const LoadedDatabase& db = *ctx_.db;
+    const SizeCode* sizes = db.Sizes().data();
+    AppendPassing(db, first, count, apply_hidden, out, [&](int32_t r) {
+        const SizeCode c = sizes[r];
+        const uint64_t size = c > 0 ? static_cast<uint64_t>(c) : RecordSizeBytes(db, r);
+        return (lower_ <= size) & (size <= upper_);
+    });
+    return true;
+}
+
+bool DateMatcher::CollectRecords(int32_t first,
+                                 int32_t count,
+                                 bool apply_hidden,
+                                 std::vector<int32_t>& out) const {
+    const LoadedDatabase& db = *ctx_.db;
+    const PackedTime* times = db.Times().data();
+    AppendPassing(db, first, count, apply_hidden, out, [&](int32_t r) {
+        const uint32_t t = times[r];
+        return (lower_ <= t) & (t < upper_limit_);
+    });
+    return true;
 }
 
 Verdict DateMatcher::MatchRecord(int32_t r) const {
@@ -282,10 +334,10 @@ Verdict CAndMatcher::MatchName(const NameView& n) const {
     return result;
 }
 
-bool CAndMatcher::NameQueries(std::vector<uint64_t>& alts) const {
+bool CAndMatcher::NameQueries(std::vector<NameQuery>& alts) const {
     // Every child must say non-zero: the conditions of all children hold together.
     bool any = false;
-    std::vector<uint64_t> child;
+    std::vector<NameQuery> child;
     for (size_t i = 0; i < active_; ++i) {
         if (!children_[i]->NameQueries(child)) {
             continue;
@@ -298,10 +350,10 @@ bool CAndMatcher::NameQueries(std::vector<uint64_t>& alts) const {
         if (alts.size() * child.size() > kMaxNameQueries) {
             continue;  // dropping a condition only loosens the filter
         }
-        std::vector<uint64_t> both;
-        for (const uint64_t a : alts) {
-            for (const uint64_t c : child) {
-                both.push_back(a | c);
+        std::vector<NameQuery> both;
+        for (const NameQuery& a : alts) {
+            for (const NameQuery& c : child) {
+                both.push_back(a.Both(c));
             }
         }
         alts.swap(both);
@@ -309,10 +361,10 @@ bool CAndMatcher::NameQueries(std::vector<uint64_t>& alts) const {
     return any;
 }
 
-bool COrMatcher::NameQueries(std::vector<uint64_t>& alts) const {
+bool COrMatcher::NameQueries(std::vector<NameQuery>& alts) const {
     // Some child must say non-zero: any one child's condition.
     alts.clear();
-    std::vector<uint64_t> child;
+    std::vector<NameQuery> child;
     for (size_t i = 0; i < active_; ++i) {
         if (!children_[i]->NameQueries(child)) {
             return false;

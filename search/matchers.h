@@ -17,6 +17,7 @@
 
 #include "database/loaded_database.h"
 #include "search/digest_info.h"
+#include "search/search_index.h"
 
 namespace kavo {
 
@@ -29,7 +30,7 @@ struct NameView {
     NameBits bits = 0;
     bool is_folder = false;
     // The pair mask of the name (search/search_index.h) when known; all ones otherwise.
-    uint32_t pairs = ~uint32_t{0};
+    uint64_t pairs = ~uint64_t{0};
 };
 
 inline NameView ViewOfEntry(const LoadedDatabase& db, int32_t n) {
@@ -62,7 +63,13 @@ class CMatcher {
     // A necessary condition for a name verdict other than 0, as alternatives of index
     // queries (search/search_index.h): when a name meets none of them, MatchName says 0.
     // False when there is no such condition (the verdict may be non-zero for any name).
-    virtual bool NameQueries(std::vector<uint64_t>&) const { return false; }
+    virtual bool NameQueries(std::vector<NameQuery>&) const { return false; }
+    // For matchers whose record verdict is always 0 or 1: appends the records first ...
+    // first + count - 1 whose verdict is 1 (and, with `apply_hidden`, whose hidden mark is
+    // 0), in order, and returns true. False when the matcher has no such batch form.
+    virtual bool CollectRecords(int32_t, int32_t, bool, std::vector<int32_t>&) const {
+        return false;
+    }
 };
 
 // The most alternatives a condition may have before it is given up as too loose.
@@ -76,13 +83,13 @@ class CKeywordMatcher : public CMatcher {
     explicit CKeywordMatcher(std::u16string text) : text_(std::move(text)) {}
     void Prepare() override;
     Verdict MatchName(const NameView& n) const override;
-    bool NameQueries(std::vector<uint64_t>& alts) const override;
+    bool NameQueries(std::vector<NameQuery>& alts) const override;
 
   private:
     std::u16string text_;
     NameBits mask_ = 0;
     uint32_t length_ = 0;
-    uint32_t pair_mask_ = 0;
+    uint64_t pair_mask_ = 0;
 };
 
 class CWildcardMatcher : public CMatcher {
@@ -90,13 +97,13 @@ class CWildcardMatcher : public CMatcher {
     explicit CWildcardMatcher(std::u16string pattern) : pattern_(std::move(pattern)) {}
     void Prepare() override;
     Verdict MatchName(const NameView& n) const override;
-    bool NameQueries(std::vector<uint64_t>& alts) const override;
+    bool NameQueries(std::vector<NameQuery>& alts) const override;
 
   private:
     std::u16string pattern_;
     NameBits mask_ = 0;
     uint32_t minimum_ = 0;
-    uint32_t pair_mask_ = 0;
+    uint64_t pair_mask_ = 0;
 };
 
 class CHeadMatcher : public CMatcher {
@@ -104,13 +111,13 @@ class CHeadMatcher : public CMatcher {
     explicit CHeadMatcher(std::u16string text) : text_(std::move(text)) {}
     void Prepare() override;
     Verdict MatchName(const NameView& n) const override;
-    bool NameQueries(std::vector<uint64_t>& alts) const override;
+    bool NameQueries(std::vector<NameQuery>& alts) const override;
 
   private:
     std::u16string text_;
     NameBits mask_ = 0;
     uint32_t length_ = 0;
-    uint32_t pair_mask_ = 0;
+    uint64_t pair_mask_ = 0;
 };
 
 class CTailMatcher : public CMatcher {
@@ -118,13 +125,13 @@ class CTailMatcher : public CMatcher {
     explicit CTailMatcher(std::u16string text) : text_(std::move(text)) {}
     void Prepare() override;
     Verdict MatchName(const NameView& n) const override;
-    bool NameQueries(std::vector<uint64_t>& alts) const override;
+    bool NameQueries(std::vector<NameQuery>& alts) const override;
 
   private:
     std::u16string text_;
     NameBits mask_ = 0;
     uint32_t length_ = 0;
-    uint32_t pair_mask_ = 0;
+    uint64_t pair_mask_ = 0;
 };
 
 class CHeadTailMatcher : public CMatcher {
@@ -133,14 +140,14 @@ class CHeadTailMatcher : public CMatcher {
         : head_(std::move(head)), tail_(std::move(tail)) {}
     void Prepare() override;
     Verdict MatchName(const NameView& n) const override;
-    bool NameQueries(std::vector<uint64_t>& alts) const override;
+    bool NameQueries(std::vector<NameQuery>& alts) const override;
 
   private:
     std::u16string head_;
     std::u16string tail_;
     uint32_t total_ = 0;
     NameBits mask_ = 0;
-    uint32_t pair_mask_ = 0;
+    uint64_t pair_mask_ = 0;
 };
 
 class CFileMatcher : public CMatcher {
@@ -159,6 +166,10 @@ class FileSizeMatcher : public CMatcher {
     FileSizeMatcher(const MatchContext& ctx, uint64_t lower, uint64_t upper)
         : ctx_(ctx), lower_(lower), upper_(upper) {}
     Verdict MatchRecord(int32_t r) const override;
+    bool CollectRecords(int32_t first,
+                        int32_t count,
+                        bool apply_hidden,
+                        std::vector<int32_t>& out) const override;
 
   private:
     const MatchContext& ctx_;
@@ -171,6 +182,10 @@ class DateMatcher : public CMatcher {
     DateMatcher(const MatchContext& ctx, uint32_t lower, uint32_t upper, uint32_t upper_limit)
         : ctx_(ctx), lower_(lower), upper_(upper), upper_limit_(upper_limit) {}
     Verdict MatchRecord(int32_t r) const override;
+    bool CollectRecords(int32_t first,
+                        int32_t count,
+                        bool apply_hidden,
+                        std::vector<int32_t>& out) const override;
 
   private:
     const MatchContext& ctx_;
@@ -279,7 +294,7 @@ class CAndMatcher : public CMatcher {
     void Release() override;
     Verdict MatchRecord(int32_t r) const override;
     Verdict MatchName(const NameView& n) const override;
-    bool NameQueries(std::vector<uint64_t>& alts) const override;
+    bool NameQueries(std::vector<NameQuery>& alts) const override;
 
   private:
     std::vector<MatcherPtr> children_;
@@ -295,7 +310,7 @@ class COrMatcher : public CMatcher {
     void Release() override;
     Verdict MatchRecord(int32_t r) const override;
     Verdict MatchName(const NameView& n) const override;
-    bool NameQueries(std::vector<uint64_t>& alts) const override;
+    bool NameQueries(std::vector<NameQuery>& alts) const override;
 
   private:
     std::vector<MatcherPtr> children_;

@@ -16,6 +16,7 @@ bool CollectParallel(const IKavoFindResult& walker,
                      const CandidateFilter& filter,
                      const std::function<bool()>& should_stop,
                      std::vector<int32_t>& out,
+                     CollectWorkspace* workspace,
                      unsigned threads) {
     const int32_t units = walker.UnitCount();
     if (units <= 0) {
@@ -29,7 +30,14 @@ bool CollectParallel(const IKavoFindResult& walker,
     const int32_t ranges = std::clamp<int32_t>(static_cast<int32_t>(threads) * 64, 1, units);
     const int32_t per = (units + ranges - 1) / ranges;
     const int32_t count = (units + per - 1) / per;
-    std::vector<std::vector<int32_t>> parts(static_cast<size_t>(count));
+    CollectWorkspace local;
+    std::vector<std::vector<int32_t>>& parts = (workspace ? workspace : &local)->parts;
+    if (parts.size() < static_cast<size_t>(count)) {
+        parts.resize(static_cast<size_t>(count));
+    }
+    for (int32_t k = 0; k < count; ++k) {
+        parts[static_cast<size_t>(k)].clear();
+    }
     std::vector<uint8_t> done(static_cast<size_t>(count), 0);
     std::atomic<int32_t> next{0};
     std::atomic<bool> stopped{false};

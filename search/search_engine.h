@@ -22,6 +22,7 @@
 #include "search/digest_info.h"
 #include "search/find_result.h"
 #include "search/matchers.h"
+#include "search/parallel_collect.h"
 #include "search/query.h"
 #include "search/search_index.h"
 
@@ -145,6 +146,7 @@ class SearchEngine {
     std::u16string current_folder_;
     std::vector<SortKey> sort_keys_;
     std::shared_ptr<const SearchIndex> index_;
+    CollectWorkspace workspace_;
 };
 
 // The one-key and multi-key orders over a list of records, exposed so that the reference

@@ -11,14 +11,16 @@ namespace kavo {
 std::shared_ptr<const SearchIndex> SearchIndex::Build(const LoadedDatabase& db) {
     auto index = std::make_shared<SearchIndex>();
     const size_t n = static_cast<size_t>(db.NameCount());
-    index->filter.resize(n);
+    index->pairs.resize(n);
+    index->exact.resize(n);
     const std::span<const NameEntry> entries = db.Entries();
     const char16_t* text = db.NameText();
     auto fill = [&](size_t begin, size_t end) {
         for (size_t i = begin; i < end; ++i) {
             const NameEntry& e = entries[i];
             const std::u16string_view name(text + e.text + 1, e.length);
-            index->filter[i] = Query(PatternBits(name), PairMask(name));
+            index->pairs[i] = PairMask(name);
+            index->exact[i] = PatternBits(name);
         }
     };
     const unsigned threads = SearchThreadCount();

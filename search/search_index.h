@@ -3,7 +3,7 @@
 //   exact: the character mask of the name computed from its text alone (a-z, ".", "_",
 //          "0"-"3"; no bits from other characters), so a one-character test of those
 //          characters needs no text at all;
-//   pairs: a 32-bit mask of the name's adjacent character pairs (hashed): a name can only
+//   pairs: a 64-bit mask of the name's adjacent character pairs (hashed): a name can only
 //          contain a text if it holds every pair of the text.
 // Both are necessary conditions of the plain tests, so a walk that checks them first and
 // then runs the plain test accepts exactly the same entries.
@@ -18,31 +18,36 @@
 
 namespace kavo {
 
-struct SearchIndex {
-    // Per entry: the exact mask in the low 32 bits, the pair mask in the high 32 bits.
-    std::vector<uint64_t> filter;
+// What a text needs of a name: its exact mask and its pair mask.
+struct NameQuery {
+    uint64_t pairs = 0;
+    uint32_t exact = 0;
+    NameQuery Both(const NameQuery& o) const { return {pairs | o.pairs, exact | o.exact}; }
+};
 
-    size_t size() const { return filter.size(); }
-    // Whether entry n may contain a text whose masks make up `query` (see Query).
-    bool MayContain(int32_t n, uint64_t query) const {
-        return (filter[static_cast<size_t>(n)] & query) == query;
-    }
-    static uint64_t Query(uint32_t exact, uint32_t pairs) {
-        return static_cast<uint64_t>(pairs) << 32 | exact;
+struct SearchIndex {
+    std::vector<uint64_t> pairs;  // per entry
+    std::vector<uint32_t> exact;  // per entry
+
+    size_t size() const { return pairs.size(); }
+    // Whether entry n may contain a text that needs `q`.
+    bool MayContain(int32_t n, const NameQuery& q) const {
+        const size_t i = static_cast<size_t>(n);
+        return (pairs[i] & q.pairs) == q.pairs && (exact[i] & q.exact) == q.exact;
     }
 
     // Builds the filters of every name entry (on all processors).
     static std::shared_ptr<const SearchIndex> Build(const LoadedDatabase& db);
 };
 
-inline uint32_t PairBit(char16_t a, char16_t b) {
+inline uint64_t PairBit(char16_t a, char16_t b) {
     const uint32_t h = ((static_cast<uint32_t>(a) << 7) ^ static_cast<uint32_t>(b)) * 0x9E3779B1u;
-    return uint32_t{1} << (h >> 27);
+    return uint64_t{1} << (h >> 26);
 }
 
 // The pair mask of a text (0 for texts shorter than two units).
-inline uint32_t PairMask(std::u16string_view text) {
-    uint32_t m = 0;
+inline uint64_t PairMask(std::u16string_view text) {
+    uint64_t m = 0;
     for (size_t i = 1; i < text.size(); ++i) {
         m |= PairBit(text[i - 1], text[i]);
     }

@@ -187,6 +187,48 @@ int BitWidth(uint64_t x) {
     return n;
 }
 
+// The path order depends only on a record's parent folder: the distinct parents are
+// ranked once by the ancestor-chain order (equal chains share a rank), and each record's
+// value is the rank of its parent.
+void PathRanks(const LoadedDatabase& db,
+               const std::vector<int32_t>& v,
+               std::vector<uint64_t>& values) {
+    std::vector<int32_t> slot(static_cast<size_t>(db.FolderRecordCount()) + 1, -1);
+    std::vector<int32_t> reps;
+    std::vector<int32_t> slot_of(v.size());
+    for (size_t i = 0; i < v.size(); ++i) {
+        const size_t p = static_cast<size_t>(db.Parent(v[i]) + 1);
+        if (p >= slot.size()) {
+            slot.resize(p + 1, -1);
+        }
+        if (slot[p] < 0) {
+            slot[p] = static_cast<int32_t>(reps.size());
+            reps.push_back(v[i]);
+        }
+        slot_of[i] = slot[p];
+    }
+    std::vector<int32_t> order(reps.size());
+    for (size_t i = 0; i < order.size(); ++i) {
+        order[i] = static_cast<int32_t>(i);
+    }
+    std::sort(order.begin(), order.end(), [&](int32_t a, int32_t b) {
+        return db.CompareFolderPaths(reps[static_cast<size_t>(a)], reps[static_cast<size_t>(b)]) <
+               0;
+    });
+    std::vector<uint64_t> rank(reps.size());
+    uint64_t r = 0;
+    for (size_t i = 0; i < order.size(); ++i) {
+        if (i > 0 && db.CompareFolderPaths(reps[static_cast<size_t>(order[i - 1])],
+                                           reps[static_cast<size_t>(order[i])]) != 0) {
+            ++r;
+        }
+        rank[static_cast<size_t>(order[i])] = r;
+    }
+    for (size_t i = 0; i < v.size(); ++i) {
+        values[i] = rank[static_cast<size_t>(slot_of[i])];
+    }
+}
+
 bool SortFastSingle(const LoadedDatabase& db,
                     const DigestInformation* d,
                     std::vector<int32_t>& v,
@@ -233,8 +275,10 @@ bool SortFastSingle(const LoadedDatabase& db,
                 return static_cast<uint64_t>(FileCountOf(db, r) + 1);
             };
             break;
+        case kSortPath:
+            break;  // ranks of the parent folders, below
         default:
-            return false;  // EXT and PATH compare records directly
+            return false;  // EXT compares records directly
     }
     // When key and record index fit in 64 bits together, one radix sort of the packed
     // values gives the order (key, then record) directly.
@@ -242,9 +286,13 @@ bool SortFastSingle(const LoadedDatabase& db,
     uint64_t max_value = 0;
     int32_t max_record = 0;
     for (size_t i = 0; i < v.size(); ++i) {
-        values[i] = value(db, d, v[i]);
+        values[i] = value ? value(db, d, v[i]) : 0;
         max_value = std::max(max_value, values[i]);
         max_record = std::max(max_record, v[i]);
+    }
+    if (k.key == kSortPath) {
+        PathRanks(db, v, values);
+        max_value = values.empty() ? 0 : *std::max_element(values.begin(), values.end());
     }
     const int record_bits = BitWidth(static_cast<uint64_t>(max_record));
     const int value_bits = BitWidth(max_value);
