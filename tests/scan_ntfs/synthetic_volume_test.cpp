@@ -4,9 +4,11 @@
 
 #include <cstring>
 
+#include "platform/file.h"
 #include "scan/mft_parser.h"
 #include "scan/ntfs_decoded_volume.h"
 #include "tests/scan_ntfs/ntfs_test_support.h"
+#include "tests/support/test_support.h"
 
 namespace kavo::test {
 namespace {
@@ -243,6 +245,52 @@ TEST(SyntheticVolume, FragmentedMftIsFollowedThroughItsAttributeList) {
     EXPECT_EQ(*index & 0xFFFFFFFFFFFFull, 40u);
     EXPECT_EQ(volume->PathAttributes(u"F:\\far").value_or(0) & 0x10, 0x10u);
     EXPECT_FALSE(volume->FileExistsAt(u"F:\\far\\missing"));
+}
+
+// Through the platform's raw-volume implementation (CreateFileW and ReadFile under Wine):
+// a file answers no control request, so the volume is decoded from its own bytes.
+TEST(SyntheticVolume, RawVolumeWithoutControlRequestsIsDecoded) {
+    Built b = BuildFragmented();
+    TempFolder tmp;
+    const std::u16string path = tmp.File(u"raw.vol");
+    ASSERT_TRUE(platform::WriteWholeFile(path, b.volume.data(), b.volume.size()));
+    uint32_t error = 0;
+    auto volume = OpenNtfsVolume(path, &error);
+    ASSERT_TRUE(volume) << error;
+    platform::NtfsVolumeData data;
+    ASSERT_EQ(volume->GetVolumeData(&data), platform::kRawOk);
+    EXPECT_EQ(data.bytes_per_file_record_segment, kRecord);
+    EXPECT_EQ(data.bytes_per_cluster, kCluster);
+    EXPECT_EQ(data.mft_start_lcn, 100u);
+    uint8_t odd[3];
+    size_t got = 0;
+    ASSERT_EQ(volume->ReadAt(3, odd, 3, &got), platform::kRawOk);
+    ASSERT_EQ(got, 3u);
+    EXPECT_EQ(std::memcmp(odd, "NTF", 3), 0);
+    std::vector<uint8_t> record(kRecord + 16);
+    size_t size = 0;
+    uint64_t number = 0;
+    ASSERT_EQ(volume->GetFileRecord(40, record.data(), record.size(), &size, &number),
+              platform::kRawOk);
+    EXPECT_EQ(number, 40u);
+    EXPECT_EQ(std::memcmp(record.data(), "FILE", 4), 0);
+    // A record not in use answers with the nearest one below that is.
+    ASSERT_EQ(volume->GetFileRecord(45, record.data(), record.size(), &size, &number),
+              platform::kRawOk);
+    EXPECT_EQ(number, 41u);
+    uint64_t bytes = 0;
+    EXPECT_EQ(volume->FileSizeById(63 | (uint64_t{1} << 48), &bytes), platform::kRawOk);
+    EXPECT_EQ(bytes, 40000u);
+    EXPECT_NE(volume->FileSizeById(63 | (uint64_t{9} << 48), &bytes), platform::kRawOk);
+
+    RecordingListener listener;
+    NoIgnoreRules rules;
+    NtfsVolumeTarget target;
+    JournalState state;
+    ASSERT_EQ(ScanNtfsVolume(path, target, listener, rules, &state), NtfsScanResult::kFullScan);
+    EXPECT_EQ(listener.Of("add").size(), 8u);
+    EXPECT_EQ(ScanNtfsVolume(tmp.File(u"missing.vol"), target, listener, rules, &state),
+              NtfsScanResult::kOpenFailed);
 }
 
 TEST(SyntheticVolume, MftRunsOutsideTheVolumeAreRefused) {
