@@ -131,6 +131,7 @@ int main(int argc, char** argv) {
         save_ms = MsSince(t0);
         save_cpu_ms = CpuMs() - c0;
     }
+    platform::ReleaseFreeMemory();
 
     Clock::time_point t0 = Clock::now();
     const double c0 = CpuMs();

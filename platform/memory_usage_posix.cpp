@@ -1,3 +1,5 @@
+#include <malloc.h>
+
 #include <cstdio>
 #include <cstring>
 
@@ -37,6 +39,10 @@ uint64_t ResidentBytes() {
 
 uint64_t PeakResidentBytes() {
     return StatusKilobytes("VmHWM") * 1024;
+}
+
+void ReleaseFreeMemory() {
+    malloc_trim(0);
 }
 
 }  // namespace kavo::platform

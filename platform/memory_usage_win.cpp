@@ -24,4 +24,8 @@ uint64_t PeakResidentBytes() {
     return Counters(c) ? c.PeakWorkingSetSize : 0;
 }
 
+void ReleaseFreeMemory() {
+    ::HeapCompact(::GetProcessHeap(), 0);
+}
+
 }  // namespace kavo::platform
