@@ -71,7 +71,19 @@ bool ListFolder(const std::u16string& folder, ListingMode, IListSink& sink) {
         if (e->d_name[0] == '.' && !dot) {
             item.attributes |= kAttributeHidden;
         }
-        name = Utf8ToUtf16(e->d_name);
+        // Most names are ASCII; widen those in place instead of through a new string.
+        name.clear();
+        bool ascii = true;
+        for (const char* c = e->d_name; *c != 0; ++c) {
+            if (static_cast<unsigned char>(*c) >= 0x80) {
+                ascii = false;
+                break;
+            }
+            name.push_back(static_cast<char16_t>(*c));
+        }
+        if (!ascii) {
+            name = Utf8ToUtf16(e->d_name);
+        }
         item.name = name;
         sink.OnItem(item);
     }

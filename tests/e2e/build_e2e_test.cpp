@@ -7,6 +7,7 @@
 #include <sys/xattr.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -271,11 +272,12 @@ class NtfsImage {
         std::ofstream(image_).close();
         fs::resize_file(image_, 64 << 20);
         EXPECT_EQ(RunHost({"mkntfs", "-F", "-Q", "-q", image_}).exit_code, 0);
-        // The file system daemon keeps what it inherits open; give it nothing to inherit.
-        const RunResult m = RunHost(
-            {"sh", "-c", "ntfs-3g '" + image_ + "' '" + mount_ + "' </dev/null >/dev/null 2>&1"});
-        mounted_ = m.exit_code == 0;
-        EXPECT_TRUE(mounted_) << m.err;
+        // The file system daemon keeps every descriptor it inherits open, so it must not be
+        // started with the harness's output pipes.
+        const std::string command =
+            "ntfs-3g '" + image_ + "' '" + mount_ + "' </dev/null >/dev/null 2>&1";
+        mounted_ = std::system(command.c_str()) == 0;
+        EXPECT_TRUE(mounted_);
     }
     ~NtfsImage() { Unmount(); }
     void Unmount() {
