@@ -195,8 +195,29 @@ class BuildE2E : public ::testing::Test {
         return platform::ProfileReadString(Utf8ToUtf16(Ini()), section, key, u"<none>", 1024);
     }
     std::string Log() { return ReadText(HostPath(db_) + "kavo.build.log"); }
+    // Maps `letter` to a host folder. Wine reads a drive's serial number from its raw device
+    // and answers 0 for a folder without one, which a build refuses; the drive therefore
+    // also gets a raw device: a small volume that does not read as NTFS (a FAT boot sector
+    // with a serial number), so the build walks the folder.
+    void MapFolderDrive(char letter, const std::string& folder) {
+        const std::string device = HostPath(devices_) + std::string(1, letter) + ".img";
+        std::string sector(512, '\0');
+        const unsigned char boot[] = {0xEB, 0x3C, 0x90, 'M',  'S',  'D',  'O',  'S',
+                                      '5',  '.',  '0',  0x00, 0x02, 0x01, 0x01, 0x00,
+                                      0x02, 0x00, 0x02, 0x00, 0x08, 0xF8, 0x08, 0x00};
+        std::copy(std::begin(boot), std::end(boot), sector.begin());
+        sector[0x26] = 0x29;
+        sector.replace(0x27, 4, "\xCD\xAB\x34\x12");
+        sector.replace(0x36, 8, "FAT16   ");
+        sector[510] = '\x55';
+        sector[511] = '\xAA';
+        std::ofstream(device, std::ios::binary) << sector << std::string(1 << 20, '\0');
+        wine_.MapDrive(letter, folder);
+        wine_.MapRawDevice(letter, device);
+    }
 
     test::TempFolder db_;
+    test::TempFolder devices_;
     WinePrefix wine_;
 };
 
@@ -223,7 +244,7 @@ TEST_F(BuildE2E, FolderDriveIsWalkedWithoutIgnoreRulesAndListsWhatFindLists) {
     SetOption(u"ExcludeHidden", u"1");
     SetOption(u"ExcludeByName", u"1");
     SetOption(u"ExcludeNames", u"*.tmp:temp\\");
-    wine_.MapDrive('k', root);
+    MapFolderDrive('k', root);
 
     const RunResult r = Kavo({"build", "K"});
     EXPECT_NE(r.out.find("Building kavo for drive K ...\n"), std::string::npos) << r.out;
@@ -249,7 +270,7 @@ TEST_F(BuildE2E, DriveMarkerKeepsADriveOutOfAllDriveBuildsButNotANamedOne) {
     test::TempFolder drive;
     std::ofstream(HostPath(drive) + "_kavoignore");
     std::ofstream(HostPath(drive) + "file.txt");
-    wine_.MapDrive('k', HostPath(drive));
+    MapFolderDrive('k', HostPath(drive));
     // Only K: is switched on; every other drive of the prefix stays out.
     std::u16string states;
     for (char16_t c = u'A'; c <= u'Z'; ++c) {
@@ -353,7 +374,7 @@ TEST_F(BuildE2E, NtfsImageDriveIsReadRawAndListsWhatFindAndFlsList) {
 TEST_F(BuildE2E, SecondBuildWhileTheFirstHoldsTheLockTouchesNothing) {
     test::TempFolder drive;
     std::ofstream(HostPath(drive) + "one.txt");
-    wine_.MapDrive('k', HostPath(drive));
+    MapFolderDrive('k', HostPath(drive));
     Kavo({"build", "K"});
     const std::string frs = ReadText(HostPath(db_) + "kavo.frs");
     const std::string log = Log();
