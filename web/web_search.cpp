@@ -435,6 +435,8 @@ void WebSearchService::SendPage(HttpRequest& request) {
 void WebSearchService::SendDriveFile(HttpRequest& request) {
     const std::string& uri = request.Uri();
     std::u16string path = Utf8ToUtf16(uri.substr(1));
+    // Text that is not UTF-8 cannot name a record.
+    const bool valid = Utf16ToUtf8(path) == uri.substr(1);
     ReplaceAll(path, u'/', u'\\');
     std::u16string lookup = path;
     while (lookup.size() > 2 && lookup.back() == u'\\') {
@@ -449,9 +451,7 @@ void WebSearchService::SendDriveFile(HttpRequest& request) {
         return;
     }
     EnsureDatabase();
-    const int32_t record = Utf16ToUtf8(path) == uri.substr(1) && lookup.size() >= 2
-                               ? db_->RecordOfPath(lookup, true)
-                               : -1;
+    const int32_t record = valid && lookup.size() >= 2 ? db_->RecordOfPath(lookup, true) : -1;
     if (record < 0 || db_->IsHidden(record)) {
         request.SendError(404);
         return;
