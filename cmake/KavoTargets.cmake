@@ -11,6 +11,8 @@ if(WIN32)
     target_compile_definitions(kavo_options INTERFACE UNICODE _UNICODE _WIN32_WINNT=0x0601
                                                       WINVER=0x0601 NOMINMAX)
     target_link_options(kavo_options INTERFACE -static -Wl,--large-address-aware)
+    # g++ 12 reports false -Wrestrict errors in std::basic_string at -O3 (GCC bug 105329).
+    target_compile_options(kavo_options INTERFACE -Wno-restrict)
     # Programs with wide entry points (wmain, wWinMain) add -municode themselves.
 else()
     if(KAVO_SANITIZE)
