@@ -354,6 +354,7 @@ WebSearchService::~WebSearchService() = default;
 
 void WebSearchService::UnloadDatabase() {
     std::lock_guard<std::mutex> g(lock_);
+    engine_.reset();
     db_.reset();
 }
 
@@ -361,6 +362,13 @@ void WebSearchService::EnsureDatabase() {
     if (!db_) {
         db_ = LoadedDatabase::Load(database_folder_);
         EnsureNamedSearches(settings_path_);
+    }
+    if (!engine_) {
+        engine_ = std::make_unique<SearchEngine>(db_.get(), &nop_);
+        engine_->Initialize();
+        const std::u16string settings = settings_path_;
+        engine_->SetNamedSearchLookup(
+            [settings](const std::u16string& name) { return FindNamedSearchIn(settings, name); });
     }
 }
 
@@ -385,12 +393,7 @@ WebSearchResult WebSearchService::Search(const HttpRequest& request) {
 
     EnsureDatabase();
     const int64_t started = NowMilliseconds();
-    NopFileListSourceChangeListener nop;
-    SearchEngine engine(db_.get(), &nop);
-    engine.Initialize();
-    const std::u16string settings = settings_path_;
-    engine.SetNamedSearchLookup(
-        [settings](const std::u16string& name) { return FindNamedSearchIn(settings, name); });
+    SearchEngine& engine = *engine_;
     engine.StartSearch(r.query, false);
     r.found = engine.ResultCount();
     r.milliseconds = NowMilliseconds() - started;
@@ -410,7 +413,6 @@ WebSearchResult WebSearchService::Search(const HttpRequest& request) {
         }
         r.items.push_back(std::move(item));
     }
-    engine.Shutdown();
     if (r.last < r.first) {
         r.last = std::max(r.last, r.first - 1);
     }

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "database/loaded_database.h"
+#include "search/search_engine.h"
 #include "web/http_server_core.h"
 
 namespace kavo::web {
@@ -77,6 +78,10 @@ class WebSearchService {
     std::u16string settings_path_;
     std::mutex lock_;
     std::unique_ptr<LoadedDatabase> db_;
+    // One engine per loaded database, reused by every request (requests are serialised by
+    // the lock): a fresh engine per request would rebuild its name index each time.
+    NopFileListSourceChangeListener nop_;
+    std::unique_ptr<SearchEngine> engine_;
 };
 
 }  // namespace kavo::web
