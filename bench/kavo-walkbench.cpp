@@ -4,7 +4,10 @@
 // build log's "Drive build done" time: the same walker code, listing through Wine, plus the
 // record store).
 //
-//   kavo-walkbench [--tree DIR] [--runs N] [--kavo-exe PATH --wine-run PATH]
+//   kavo-walkbench [--tree DIR] [--runs N] [--kavo-exe PATH --wine-run PATH --prefix DIR]
+//
+// The Wine run maps drive W: of the prefix (default: $KAVO_WINEPREFIX) to the tree for its
+// duration, with a small non-NTFS raw device from which Wine takes the drive's serial.
 //
 // The tree defaults to /tmp/tree-100k, made from 100,000 real paths when missing.
 #include <sys/wait.h>
@@ -80,7 +83,9 @@ int main(int argc, char** argv) {
     std::string tree = "/tmp/tree-100k";
     std::string kavo_exe;
     std::string wine_run;
+    std::string prefix = std::getenv("KAVO_WINEPREFIX") ? std::getenv("KAVO_WINEPREFIX") : "";
     int runs = 5;
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string a = argv[i];
         if (a == "--tree") {
@@ -89,6 +94,8 @@ int main(int argc, char** argv) {
             runs = std::max(1, std::atoi(argv[i + 1]));
         } else if (a == "--kavo-exe") {
             kavo_exe = argv[i + 1];
+        } else if (a == "--prefix") {
+            prefix = argv[i + 1];
         } else if (a == "--wine-run") {
             wine_run = argv[i + 1];
         }
@@ -146,19 +153,31 @@ int main(int argc, char** argv) {
         "  find -printf '%%s %%T@'            %9.1f  (stats every item, as the walk does)\n",
         find_stat);
 
-    if (!kavo_exe.empty() && !wine_run.empty()) {
-        // A private prefix, so that mapping a drive letter disturbs no other user's prefix.
-        const std::string prefix = "/tmp/kavo-walkbench-prefix";
+    if (!kavo_exe.empty() && !wine_run.empty() && !prefix.empty()) {
         const std::string db = "/tmp/kavo-walkbench-db";
         std::filesystem::create_directories(db);
-        std::filesystem::create_directories(prefix + "/dosdevices");
         const std::string env = "KAVO_WINEPREFIX=" + prefix + " ";
-        // The first run creates the prefix.
-        TimeCommand(env + "'" + wine_run + "' '" + kavo_exe + "' -v");
+        // A FAT boot sector with a serial number as the drive's raw device.
+        const std::string device = db + "/w-device.img";
+        {
+            std::string sector(512, '\0');
+            const unsigned char boot[] = {0xEB, 0x3C, 0x90, 'M',  'S',  'D',  'O',  'S',
+                                          '5',  '.',  '0',  0x00, 0x02, 0x01, 0x01, 0x00,
+                                          0x02, 0x00, 0x02, 0x00, 0x08, 0xF8, 0x08, 0x00};
+            std::copy(std::begin(boot), std::end(boot), sector.begin());
+            sector[0x26] = 0x29;
+            sector.replace(0x27, 4, "\xCD\xAB\x34\x12");
+            sector.replace(0x36, 8, "FAT16   ");
+            sector[510] = '\x55';
+            sector[511] = '\xAA';
+            std::ofstream(device, std::ios::binary) << sector << std::string(1 << 20, '\0');
+        }
         std::error_code ec;
         std::filesystem::remove(prefix + "/dosdevices/w:", ec);
+        std::filesystem::remove(prefix + "/dosdevices/w::", ec);
         std::filesystem::create_directory_symlink(std::filesystem::absolute(tree),
                                                   prefix + "/dosdevices/w:");
+        std::filesystem::create_symlink(device, prefix + "/dosdevices/w::");
         std::vector<double> drive_ms, wall_ms;
         for (int r = 0; r < std::max(1, runs / 2); ++r) {
             wall_ms.push_back(TimeCommand(env + "'" + wine_run + "' '" + kavo_exe +
@@ -178,6 +197,7 @@ int main(int argc, char** argv) {
             }
         }
         std::filesystem::remove(prefix + "/dosdevices/w:", ec);
+        std::filesystem::remove(prefix + "/dosdevices/w::", ec);
         if (!drive_ms.empty()) {
             std::printf(
                 "  wine kavo build W, drive time    %9.1f  (walk through Wine + record store)\n",
