@@ -42,7 +42,7 @@ class SystemAccess final : public IVolumeAccess {
 const char16_t* FullScanReason(const JournalState& stored) {
     return stored.next_usn == 0 ? u"no journal position is stored"
                                 : u"the stored journal position does not fit the volume's "
-                                  u"journal";
+                                  u"journal, or the volume has no usable journal";
 }
 
 // Logs the route of an NTFS scan that reached the volume; true when it read the volume.

@@ -42,8 +42,7 @@ VolumeStates ParseVolumeStates(const std::u16string& value, IDriveQueries& drive
 }
 
 VolumeStates ReadVolumeStates(const std::u16string& settings_path, IDriveQueries& drives) {
-    return ParseVolumeStates(
-        Settings(settings_path).Get(settings::kVolumeStates), drives);
+    return ParseVolumeStates(Settings(settings_path).Get(settings::kVolumeStates), drives);
 }
 
 bool IsNtfs(char16_t letter, IDriveQueries& drives) {
