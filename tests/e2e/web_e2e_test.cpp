@@ -102,7 +102,8 @@ class ServerProcess {
         // Whatever is left; a wineserver started by the program may hold the pipe open.
         for (int i = 0; i < 20 && stdout_ >= 0; ++i) {
             pollfd p{stdout_, POLLIN, 0};
-            if (::poll(&p, 1, 100) <= 0 || !ReadSome(0)) break;
+            if (::poll(&p, 1, 100) <= 0 || !ReadSome(0))
+                break;
         }
         if (stdin_ >= 0)
             ::close(stdin_);
@@ -489,7 +490,8 @@ class Chromium {
     static std::string Field(const std::string& msg, const std::string& name) {
         const std::string key = "\"" + name + "\":\"";
         const size_t start = msg.find(key);
-        if (start == std::string::npos) return {};
+        if (start == std::string::npos)
+            return {};
         const size_t begin = start + key.size();
         const size_t end = msg.find('"', begin);
         return end == std::string::npos ? std::string() : msg.substr(begin, end - begin);
