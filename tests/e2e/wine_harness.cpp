@@ -38,7 +38,7 @@ RunResult RunHost(const std::vector<std::string>& argv,
                   int timeout_s) {
     int out_pipe[2];
     int err_pipe[2];
-    if (::pipe(out_pipe) != 0 || ::pipe(err_pipe) != 0) {
+    if (::pipe2(out_pipe, O_CLOEXEC) != 0 || ::pipe2(err_pipe, O_CLOEXEC) != 0) {
         throw std::runtime_error("pipe");
     }
     std::vector<std::string> full = {"timeout", "-k", "5", std::to_string(timeout_s)};
