@@ -32,8 +32,19 @@ fi
     fi
 ) 9>"$prefix.lock"
 # A wineserver that outlives each program saves seconds per run; it ends 120 s after the
-# last program of the prefix.
-wineserver -p120 >/dev/null 2>&1 || true
+# last program of the prefix. A fresh server is warmed up at once with a program whose
+# output goes nowhere: the helper processes that the first program of a server starts
+# (services, the desktop, device hosts) inherit its descriptors and live as long as the
+# server, and a caller that reads the program's output until end of file would otherwise
+# wait for the server to end.
+(
+    flock 9
+    rc=0
+    wineserver -p120 </dev/null >/dev/null 2>&1 9>&- || rc=$?
+    if [ "$rc" = 0 ]; then
+        wine cmd.exe /c exit </dev/null >/dev/null 2>&1 9>&- || true
+    fi
+) 9>"$prefix.server.lock"
 if [ "${1:-}" = "--setup" ]; then
     [ -f "$prefix/system.reg" ]
     exit $?

@@ -64,28 +64,47 @@ RunResult RunHost(const std::vector<std::string>& argv,
     ::close(out_pipe[1]);
     ::close(err_pipe[1]);
     RunResult r;
+    // Read until the program has ended, not until end of file: a helper process that the
+    // program started may keep the write ends open for much longer.
     pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
-    int open_count = 2;
     char buf[65536];
-    while (open_count > 0) {
-        if (::poll(fds, 2, -1) < 0) {
-            break;
+    auto read_ready = [&](int wait_ms) {
+        if (::poll(fds, 2, wait_ms) <= 0) {
+            return false;
         }
+        bool got = false;
         for (int i = 0; i < 2; ++i) {
             if (fds[i].fd >= 0 && (fds[i].revents & (POLLIN | POLLHUP))) {
                 const ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
                 if (n <= 0) {
                     ::close(fds[i].fd);
                     fds[i].fd = -1;
-                    --open_count;
                 } else {
                     (i == 0 ? r.out : r.err).append(buf, static_cast<size_t>(n));
+                    got = true;
                 }
             }
         }
-    }
+        return got;
+    };
     int status = 0;
-    ::waitpid(pid, &status, 0);
+    bool ended = false;
+    while (!ended && (fds[0].fd >= 0 || fds[1].fd >= 0)) {
+        read_ready(100);
+        if (::waitpid(pid, &status, WNOHANG) == pid) {
+            ended = true;
+            while (read_ready(0)) {
+            }
+        }
+    }
+    if (!ended) {
+        ::waitpid(pid, &status, 0);
+    }
+    for (const pollfd& f : fds) {
+        if (f.fd >= 0) {
+            ::close(f.fd);
+        }
+    }
     r.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return r;
 }
