@@ -445,6 +445,11 @@ int64_t LoadedDatabase::FolderSize(int32_t folder) const {
     return folder_sizes_[static_cast<size_t>(folder)];
 }
 
+std::span<const int64_t> LoadedDatabase::FolderSizes() const {
+    std::call_once(totals_once_, [this] { BuildFolderTotals(); });
+    return folder_sizes_;
+}
+
 uint32_t LoadedDatabase::FolderFileCount(int32_t folder) const {
     if (folder < 0 || folder >= folder_record_count_) {
         return 0;

@@ -146,6 +146,8 @@ class LoadedDatabase {
     // Sum of the sizes in bytes of every file below the folder (negative codes count as
     // -c x 1,024); 0 for files. Built for all folders on first use.
     int64_t FolderSize(int32_t folder) const;
+    // The same totals for every folder record at once (index = folder record).
+    std::span<const int64_t> FolderSizes() const;
     // Number of files below the folder; 0 for files.
     uint32_t FolderFileCount(int32_t folder) const;
 

@@ -1,5 +1,7 @@
 #include "search/find_result.h"
 
+#include <algorithm>
+
 #include "base/case_map.h"
 #include "base/text.h"
 
@@ -102,6 +104,18 @@ class NameWalker : public IKavoFindResult {
         // With a batch record rule, the records of consecutive accepted entries (which are
         // consecutive records) are judged as one run.
         const bool batch = filter.mode == CandidateFilter::Folder::kNone && self.HasBatch();
+        if (batch && self.NameFree()) {
+            // Every entry with records is accepted, and the entries' records are consecutive:
+            // the units map onto one run of records.
+            const int32_t run_begin = entries_[static_cast<size_t>(begin)].first;
+            const int32_t run_stop = static_cast<size_t>(end) < entries_.size()
+                                         ? entries_[static_cast<size_t>(end)].first
+                                         : db_.RecordCount();
+            if (run_stop > run_begin) {
+                self.CollectRecords(run_begin, run_stop - run_begin, filter.apply_hidden, out);
+            }
+            return;
+        }
         int32_t run_first = 0;
         int32_t run_end = 0;
         auto flush = [&] {
@@ -110,12 +124,7 @@ class NameWalker : public IKavoFindResult {
             }
             run_first = run_end = 0;
         };
-        for (int32_t n = begin; n < end; ++n) {
-            Verdict v = 1;
-            if (index_ ? !self.FastTest(*index_, n, v)
-                       : !self.Test(entries_[static_cast<size_t>(n)], v)) {
-                continue;
-            }
+        auto accept = [&](int32_t n, Verdict v) {
             const NameEntry& e = entries_[static_cast<size_t>(n)];
             if (batch) {
                 if (e.first != run_end) {
@@ -123,7 +132,7 @@ class NameWalker : public IKavoFindResult {
                     run_first = e.first;
                 }
                 run_end = e.first + e.count;
-                continue;
+                return;
             }
             const int32_t stop = e.first + e.count;
             for (int32_t r = e.first; r < stop; ++r) {
@@ -131,18 +140,63 @@ class NameWalker : public IKavoFindResult {
                     out.push_back(r);
                 }
             }
+        };
+        if (!index_) {
+            for (int32_t n = begin; n < end; ++n) {
+                Verdict v = 1;
+                if (self.Test(entries_[static_cast<size_t>(n)], v)) {
+                    accept(n, v);
+                }
+            }
+            flush();
+            return;
+        }
+        // With the index: a block's survivors of the index filters are gathered first, then
+        // tested with their entries and texts fetched a few survivors ahead, so that the
+        // memory reads of many survivors overlap instead of waiting one after another.
+        constexpr int32_t kBlock = 1024;
+        constexpr size_t kEntryAhead = 16;
+        constexpr size_t kTextAhead = 8;
+        int32_t survivors[kBlock];
+        const char16_t* text = db_.NameText();
+        for (int32_t from = begin; from < end; from += kBlock) {
+            const int32_t to = std::min(end, from + kBlock);
+            size_t m = 0;
+            for (int32_t n = from; n < to; ++n) {
+                survivors[m] = n;
+                m += static_cast<size_t>(self.IndexPass(*index_, n));
+            }
+            for (size_t i = 0; i < m; ++i) {
+                if (i + kEntryAhead < m) {
+                    __builtin_prefetch(&entries_[static_cast<size_t>(survivors[i + kEntryAhead])]);
+                }
+                if (i + kTextAhead < m) {
+                    const NameEntry& ahead =
+                        entries_[static_cast<size_t>(survivors[i + kTextAhead])];
+                    __builtin_prefetch(text + ahead.text);
+                }
+                Verdict v = 1;
+                if (self.TestAfterIndex(*index_, survivors[i], v)) {
+                    accept(survivors[i], v);
+                }
+            }
         }
         flush();
     }
+
+    // The index filters alone: false only when the entry test would fail (default: none).
+    bool IndexPass(const SearchIndex&, int32_t) const { return true; }
 
     // Default record rule: every record of an accepted entry.
     bool RecordPasses(int32_t, Verdict) const { return true; }
     // A batch form of the record rule over a run of records (HasBatch: there is one).
     bool HasBatch() const { return false; }
+    // Whether the entry test accepts every entry with records (only with a batch rule).
+    bool NameFree() const { return false; }
     bool CollectRecords(int32_t, int32_t, bool, std::vector<int32_t>&) const { return false; }
 
-    // The entry test with the index's filters first; the default has none.
-    bool FastTest(const SearchIndex&, int32_t n, Verdict& v) const {
+    // The entry test of an entry that IndexPass accepted.
+    bool TestAfterIndex(const SearchIndex&, int32_t n, Verdict& v) const {
         return static_cast<const Derived&>(*this).Test(entries_[static_cast<size_t>(n)], v);
     }
 
@@ -173,11 +227,14 @@ class SingleCharResult : public NameWalker<SingleCharResult> {
           c_(c),
           mask_(PatternBits(std::u16string_view(&c_, 1))),
           exact_(HasExactBit(c)) {}
-    bool FastTest(const SearchIndex& index, int32_t n, Verdict& v) const {
+    bool IndexPass(const SearchIndex& index, int32_t n) const {
+        return !exact_ || index.MayContain(n, NameQuery{0, mask_});
+    }
+    bool TestAfterIndex(const SearchIndex&, int32_t n, Verdict& v) const {
         // For these characters the text-derived mask says exactly whether the name has it;
         // the stored mask is still checked, as the plain test does.
         if (exact_) {
-            return index.MayContain(n, NameQuery{0, mask_}) && (EntryAt(n).bits & mask_) == mask_;
+            return (EntryAt(n).bits & mask_) == mask_;
         }
         return Test(EntryAt(n), v);
     }
@@ -207,8 +264,8 @@ class NameBitsResult : public NameWalker<NameBitsResult> {
           text_(std::move(text)),
           mask_(PatternBits(text_)),
           query_{PairMask(text_), mask_} {}
-    bool FastTest(const SearchIndex& index, int32_t n, Verdict& v) const {
-        return index.MayContain(n, query_) && Test(EntryAt(n), v);
+    bool IndexPass(const SearchIndex& index, int32_t n) const {
+        return index.MayContain(n, query_);
     }
     bool Test(const NameEntry& e, Verdict&) const {
         return (e.bits & mask_) == mask_ &&
@@ -229,8 +286,8 @@ class HeadTailNameBitsResult : public NameWalker<HeadTailNameBitsResult> {
           head_(head),
           mask_(PatternBits(text_)),
           query_{PairMask(text_), mask_} {}
-    bool FastTest(const SearchIndex& index, int32_t n, Verdict& v) const {
-        return index.MayContain(n, query_) && Test(EntryAt(n), v);
+    bool IndexPass(const SearchIndex& index, int32_t n) const {
+        return index.MayContain(n, query_);
     }
     bool Test(const NameEntry& e, Verdict&) const {
         const uint32_t tl = static_cast<uint32_t>(text_.size());
@@ -264,8 +321,8 @@ class WildcardResult : public NameWalker<WildcardResult> {
         }
         query_ = NameQuery{pairs, PatternBits(pattern)};
     }
-    bool FastTest(const SearchIndex& index, int32_t n, Verdict& v) const {
-        return index.MayContain(n, query_) && Test(EntryAt(n), v);
+    bool IndexPass(const SearchIndex& index, int32_t n) const {
+        return index.MayContain(n, query_);
     }
     bool Test(const NameEntry& e, Verdict&) const {
         if ((e.bits & mask_) != mask_ || e.length < minimum_) {
@@ -332,8 +389,8 @@ class KeywordsResult : public NameWalker<KeywordsResult> {
         mask_ = PatternBits(all);
         query_ = NameQuery{pairs, mask_};
     }
-    bool FastTest(const SearchIndex& index, int32_t n, Verdict& v) const {
-        return index.MayContain(n, query_) && Test(EntryAt(n), v);
+    bool IndexPass(const SearchIndex& index, int32_t n) const {
+        return index.MayContain(n, query_);
     }
     bool Test(const NameEntry& e, Verdict&) const {
         if ((e.bits & mask_) != mask_) {
@@ -377,6 +434,7 @@ class LogicalResult : public NameWalker<LogicalResult> {
         has_queries_ = tree_->NameQueries(queries_);
         std::vector<int32_t> none;
         batch_ = tree_->CollectRecords(0, 0, false, none);
+        name_free_ = batch_ && tree_->NameFree();
     }
     ~LogicalResult() override { Release(); }
     void Release() override {
@@ -393,19 +451,20 @@ class LogicalResult : public NameWalker<LogicalResult> {
         v = tree_->MatchName(view);
         return v != 0;
     }
-    bool FastTest(const SearchIndex& index, int32_t n, Verdict& v) const {
-        if (has_queries_) {
-            bool may = false;
-            for (const NameQuery& q : queries_) {
-                if (index.MayContain(n, q)) {
-                    may = true;
-                    break;
-                }
-            }
-            if (!may) {
-                return false;  // the tree would say 0
-            }
+    bool IndexPass(const SearchIndex& index, int32_t n) const {
+        if (!has_queries_) {
+            return true;
         }
+        // Every alternative is checked, without a branch per alternative.
+        const uint64_t pairs = index.pairs[static_cast<size_t>(n)];
+        const uint32_t exact = index.exact[static_cast<size_t>(n)];
+        bool any = false;
+        for (const NameQuery& q : queries_) {
+            any |= ((pairs & q.pairs) == q.pairs) & ((exact & q.exact) == q.exact);
+        }
+        return any;
+    }
+    bool TestAfterIndex(const SearchIndex& index, int32_t n, Verdict& v) const {
         const NameEntry& e = EntryAt(n);
         if (e.count == 0) {
             return false;
@@ -420,6 +479,7 @@ class LogicalResult : public NameWalker<LogicalResult> {
         return rv == 1 || (rv < 0 && name_verdict == 1);
     }
     bool HasBatch() const { return batch_; }
+    bool NameFree() const { return name_free_; }
     bool CollectRecords(int32_t first,
                         int32_t count,
                         bool apply_hidden,
@@ -432,6 +492,7 @@ class LogicalResult : public NameWalker<LogicalResult> {
     std::vector<NameQuery> queries_;
     bool has_queries_ = false;
     bool batch_ = false;
+    bool name_free_ = false;
 };
 
 class AllResult : public IKavoFindResult {

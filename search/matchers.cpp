@@ -1,5 +1,7 @@
 #include "search/matchers.h"
 
+#include <algorithm>
+
 #include "base/case_map.h"
 #include "base/text.h"
 #include "search/query.h"
@@ -168,7 +170,8 @@ Verdict FileSizeMatcher::MatchRecord(int32_t r) const {
 namespace {
 
 // Appends the records of [first, first + count) that `pass` accepts, without a branch per
-// record on the (unpredictable) verdict.
+// record on the (unpredictable) verdict: every record is written to a small buffer and the
+// write position moves on only for the kept ones.
 template <typename Pass>
 void AppendPassing(const LoadedDatabase& db,
                    int32_t first,
@@ -176,16 +179,25 @@ void AppendPassing(const LoadedDatabase& db,
                    bool apply_hidden,
                    std::vector<int32_t>& out,
                    Pass pass) {
-    const size_t base = out.size();
-    out.resize(base + static_cast<size_t>(count));
-    int32_t* w = out.data() + base;
-    size_t k = 0;
-    for (int32_t r = first; r < first + count; ++r) {
-        const bool keep = pass(r) && (!apply_hidden || db.HiddenMark(r) == 0);
-        w[k] = r;
-        k += keep ? 1 : 0;
+    constexpr int32_t kChunk = 2048;
+    int32_t buffer[kChunk];
+    const int32_t stop = first + count;
+    for (int32_t from = first; from < stop; from += kChunk) {
+        const int32_t to = std::min(stop, from + kChunk);
+        size_t k = 0;
+        if (apply_hidden) {
+            for (int32_t r = from; r < to; ++r) {
+                buffer[k] = r;
+                k += static_cast<size_t>(pass(r) & (db.HiddenMark(r) == 0));
+            }
+        } else {
+            for (int32_t r = from; r < to; ++r) {
+                buffer[k] = r;
+                k += static_cast<size_t>(pass(r));
+            }
+        }
+        out.insert(out.end(), buffer, buffer + k);
     }
-    out.resize(base + k);
 }
 
 }  // namespace
@@ -194,13 +206,31 @@ bool FileSizeMatcher::CollectRecords(int32_t first,
                                      int32_t count,
                                      bool apply_hidden,
                                      std::vector<int32_t>& out) const {
+    if (lower_ > upper_ || count <= 0) {
+        return true;
+    }
     const LoadedDatabase& db = *ctx_.db;
     const SizeCode* sizes = db.Sizes().data();
-    AppendPassing(db, first, count, apply_hidden, out, [&](int32_t r) {
-        const SizeCode c = sizes[r];
-        const uint64_t size = c > 0 ? static_cast<uint64_t>(c) : RecordSizeBytes(db, r);
-        return (lower_ <= size) & (size <= upper_);
-    });
+    const uint64_t lower = lower_;
+    const uint64_t span = upper_ - lower_;
+    // Bytes of a size code: positive codes are bytes, negative ones KiB.
+    auto bytes = [](SizeCode c) {
+        return c >= 0 ? static_cast<uint64_t>(c)
+                      : static_cast<uint64_t>(-static_cast<int64_t>(c)) << 10;
+    };
+    // Folders (records below FolderRecordCount) with a code of 0 count their total.
+    const int32_t folder_end = std::clamp(db.FolderRecordCount(), first, first + count);
+    if (folder_end > first) {
+        const int64_t* totals = db.FolderSizes().data();
+        AppendPassing(db, first, folder_end - first, apply_hidden, out, [&](int32_t r) {
+            const SizeCode c = sizes[r];
+            const uint64_t size =
+                c != 0 ? bytes(c) : static_cast<uint64_t>(std::max<int64_t>(totals[r], 0));
+            return size - lower <= span;
+        });
+    }
+    AppendPassing(db, folder_end, first + count - folder_end, apply_hidden, out,
+                  [&](int32_t r) { return bytes(sizes[r]) - lower <= span; });
     return true;
 }
 

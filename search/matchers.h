@@ -70,6 +70,8 @@ class CMatcher {
     virtual bool CollectRecords(int32_t, int32_t, bool, std::vector<int32_t>&) const {
         return false;
     }
+    // True when MatchName says -1 for every name, so the verdict rests on records alone.
+    virtual bool NameFree() const { return false; }
 };
 
 // The most alternatives a condition may have before it is given up as too loose.
@@ -170,6 +172,7 @@ class FileSizeMatcher : public CMatcher {
                         int32_t count,
                         bool apply_hidden,
                         std::vector<int32_t>& out) const override;
+    bool NameFree() const override { return true; }
 
   private:
     const MatchContext& ctx_;
@@ -186,6 +189,7 @@ class DateMatcher : public CMatcher {
                         int32_t count,
                         bool apply_hidden,
                         std::vector<int32_t>& out) const override;
+    bool NameFree() const override { return true; }
 
   private:
     const MatchContext& ctx_;

@@ -33,7 +33,7 @@ struct SearchIndex {
     // Whether entry n may contain a text that needs `q`.
     bool MayContain(int32_t n, const NameQuery& q) const {
         const size_t i = static_cast<size_t>(n);
-        return (pairs[i] & q.pairs) == q.pairs && (exact[i] & q.exact) == q.exact;
+        return ((pairs[i] & q.pairs) == q.pairs) & ((exact[i] & q.exact) == q.exact);
     }
 
     // Builds the filters of every name entry (on all processors).

@@ -505,7 +505,9 @@ TEST(FastPath, SameResultsInTheSameOrderAsThePlainAlgorithms) {
         const bool is_folder = rng() % 5 == 0;
         const int32_t size = rng() % 10 == 0 ? -static_cast<int32_t>(rng() % 5000000)
                                              : static_cast<int32_t>(rng() % 3000000);
-        items.push_back({is_folder ? path + u"\\" : path, size, static_cast<uint32_t>(rng())});
+        // Half the folders carry no size of their own and count their contents' total.
+        const int32_t own_size = is_folder && rng() % 2 == 0 ? 0 : size;
+        items.push_back({is_folder ? path + u"\\" : path, own_size, static_cast<uint32_t>(rng())});
         if (is_folder && folders.size() < 400) {
             folders.push_back(path);
         }
@@ -537,6 +539,7 @@ TEST(FastPath, SameResultsInTheSameOrderAsThePlainAlgorithms) {
         u"!<a> b",
         u"/size:1m-",
         u"/size:-100k",
+        u"/d /size:2m-",
         u"/date:19800101-",
         u"c:\\ a",
         u"d:\\ a",
